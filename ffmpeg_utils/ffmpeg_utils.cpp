@@ -1,0 +1,1 @@
+#include "ffmpeg_utils/ffmpeg_utils.hpp"

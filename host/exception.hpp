@@ -1,0 +1,80 @@
+#pragma once
+
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "vantor_result.hpp"
+
+namespace vantor {
+
+// The one exception type of the host and its components. Two forms:
+// a message (code + complete text) and an assertion (code + the location
+// and text of the failed check, kept as fields).
+class exception : public std::exception {
+ public:
+  exception(vantor_result result, std::string_view message);
+  exception(vantor_result result, const char* file, int line, const char* function,
+            const char* expression);
+
+  const char* what() const noexcept override { return what_.c_str(); }
+  vantor_result result() const noexcept { return result_; }
+
+  bool is_assertion() const noexcept { return is_assertion_; }
+  const std::string& file() const noexcept { return file_; }
+  int line() const noexcept { return line_; }
+  const std::string& function() const noexcept { return function_; }
+  const std::string& expression() const noexcept { return expression_; }
+
+ private:
+  vantor_result result_;
+  bool is_assertion_ = false;
+  std::string file_;
+  int line_ = 0;
+  std::string function_;
+  std::string expression_;
+  std::string what_;
+};
+
+// Collects a message by streaming; exception() makes the message form.
+class exception_builder_t {
+ public:
+  explicit exception_builder_t(vantor_result result) : result_(result) {}
+
+  template <typename T>
+  exception_builder_t& operator<<(const T& value) {
+    stream_ << value;
+    return *this;
+  }
+
+  vantor_result result() const noexcept { return result_; }
+  std::string text() const { return stream_.str(); }
+  vantor::exception exception() const { return vantor::exception(result_, text()); }
+
+ private:
+  vantor_result result_;
+  std::ostringstream stream_;
+};
+
+namespace detail {
+[[noreturn]] void throw_check_failure(const char* file, int line, const char* function,
+                                      const char* expression);
+}
+
+}  // namespace vantor
+
+// The function text of a failed check. A few places (shared templates, or a
+// signature GCC spells differently from the documented one) redefine it
+// around their code, and restore it afterwards.
+#define VANTOR_CHECK_FUNCTION __PRETTY_FUNCTION__
+#define VANTOR_CHECK_FILE __FILE__
+
+// Throws the assertion form of vantor::exception with code 13 when `expr`
+// is false.
+#define VANTOR_CHECK(expr)                                                            \
+  do {                                                                                \
+    if (!(expr))                                                                      \
+      ::vantor::detail::throw_check_failure(VANTOR_CHECK_FILE, __LINE__,              \
+                                            VANTOR_CHECK_FUNCTION, #expr);            \
+  } while (false)

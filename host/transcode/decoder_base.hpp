@@ -1,0 +1,142 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "../log_context.hpp"
+#include "../trak.hpp"
+#include "annexb.hpp"
+#include "video_base.hpp"
+
+namespace vantor::video {
+
+// What the H.264 and HEVC decoder bases share: they own the track's sample
+// source, hold one pending sample, keep the decode time cursor, and deliver
+// each sample to the decoder as an Annex B access unit through `hooks_t`.
+class decoder_input_t {
+ public:
+  // The decoder's side of the delivery, in the order the bases declare them.
+  struct hooks_t {
+    virtual void set_dts(uint64_t dts) = 0;
+    virtual void set_pts(uint64_t pts) = 0;
+    virtual void append_bitstream(const uint8_t* data, size_t size) = 0;
+    virtual void set_sync_sample(bool sync) = 0;
+    virtual void set_sample_number(uint64_t number) = 0;
+
+   protected:
+    ~hooks_t() = default;
+  };
+
+  decoder_input_t(log_context_t& log_context, std::unique_ptr<sample_source_t> input,
+                  nal_family_t family);
+
+  // Delivers the pending sample (see avc_decoder_base_t::read_input) and reads the next one.
+  void read_input(hooks_t& hooks);
+
+  log_context_t& log_context_;
+  std::unique_ptr<sample_source_t> input_;
+  uint32_t timescale_;
+  uint64_t decode_time_;          // decode time of the pending sample
+  int32_t composition_offset_ = 0;  // of the last sample delivered
+  std::optional<full_sample_t> pending_sample_;
+  uint64_t samples_delivered_ = 0;
+  annexb_converter_t converter_;
+};
+
+// Base of the H.264 decoder. The derived decoder implements the hooks; the
+// base reads the samples and hands them over.
+class avc_decoder_base_t : public frame_source_t {
+ public:
+  avc_decoder_base_t(log_context_t& log_context, std::unique_ptr<sample_source_t> input);
+  ~avc_decoder_base_t() override;
+
+ protected:
+  virtual std::string decoder_name() = 0;
+  virtual void set_dts(uint64_t dts) = 0;
+  virtual void set_pts(uint64_t pts) = 0;
+  virtual uint64_t dts() = 0;
+  virtual uint64_t pts() = 0;
+  virtual void append_bitstream(const uint8_t* data, size_t size) = 0;
+  virtual bool bitstream_empty() = 0;
+  // Further hooks: whether the sample is a sync sample, and its 0-based number.
+  virtual void set_sync_sample(bool sync) = 0;
+  virtual void set_sample_number(uint64_t number) = 0;
+
+  // Delivers the pending sample: set_dts(cursor), set_pts(cursor +
+  // composition offset), the payload as Annex B (parameter sets in band
+  // before the first and every sync sample), then the two further hooks.
+  // Advances the cursor by the duration and reads the next pending sample.
+  // Malformed samples throw 13 naming the sample number and the fault.
+  void read_input();
+
+  // Given the pts of every frame the decoder returns, end frames included.
+  // Counts the pictures and warns (level 1) when a picture's pts is not
+  // above the previous one's, or the end time lies before the last picture;
+  // it never changes the value.
+  void check_output_pts(uint64_t& pts);
+
+  // Writes "<decoder_name>: decoded N pictures from M samples" at level 2.
+  void log_decoded_sample_count();
+
+  log_context_t& log_context() noexcept { return input_.log_context_; }
+  uint32_t timescale() const noexcept { return input_.timescale_; }
+  const std::optional<full_sample_t>& pending_sample() const noexcept {
+    return input_.pending_sample_;
+  }
+  uint64_t decode_time() const noexcept { return input_.decode_time_; }
+  int32_t composition_offset() const noexcept { return input_.composition_offset_; }
+  uint64_t output_pts_offset() const noexcept { return output_pts_offset_; }
+
+ private:
+  struct forward_hooks_t;
+
+  decoder_input_t input_;
+  uint64_t output_pts_offset_ = 0;
+  uint64_t pictures_out_ = 0;
+  std::optional<uint64_t> last_picture_pts_;
+};
+
+// Base of the HEVC decoder: the same hooks in the same order, with VPS, SPS
+// and PPS from the hvcC record put in band.
+class hvc_decoder_base_t : public frame_source_t {
+ public:
+  hvc_decoder_base_t(log_context_t& log_context, std::unique_ptr<sample_source_t> input);
+  ~hvc_decoder_base_t() override;
+
+ protected:
+  virtual std::string decoder_name() = 0;
+  virtual void set_dts(uint64_t dts) = 0;
+  virtual void set_pts(uint64_t pts) = 0;
+  virtual uint64_t dts() = 0;
+  virtual uint64_t pts() = 0;
+  virtual void append_bitstream(const uint8_t* data, size_t size) = 0;
+  virtual bool bitstream_empty() = 0;
+  virtual void set_sync_sample(bool sync) = 0;
+  virtual void set_sample_number(uint64_t number) = 0;
+
+  void read_input();
+  void check_output_pts(uint64_t& pts);
+  void log_decoded_sample_count();
+
+  log_context_t& log_context() noexcept { return input_.log_context_; }
+  uint32_t timescale() const noexcept { return input_.timescale_; }
+  const std::optional<full_sample_t>& pending_sample() const noexcept {
+    return input_.pending_sample_;
+  }
+  uint64_t decode_time() const noexcept { return input_.decode_time_; }
+  int32_t composition_offset() const noexcept { return input_.composition_offset_; }
+  uint64_t output_pts_offset() const noexcept { return output_pts_offset_; }
+
+ private:
+  struct forward_hooks_t;
+
+  decoder_input_t input_;
+  uint64_t output_pts_offset_ = 0;
+  uint64_t pictures_out_ = 0;
+  std::optional<uint64_t> last_picture_pts_;
+};
+
+}  // namespace vantor::video

@@ -1,0 +1,148 @@
+#include "video_base.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <sstream>
+
+namespace vantor::video {
+
+frame_source_t::~frame_source_t() = default;
+
+yuv_t black_of(frame_t::format_t format) {
+  switch (format) {
+    case frame_t::format_t::nv12:
+    case frame_t::format_t::yuv420p: return {16, 128, 128};
+    case frame_t::format_t::yuv420p10le: return {64, 512, 512};
+  }
+  invalid_frame_format(format);
+}
+
+namespace {
+
+struct plane_layout_t {
+  size_t luma;         // bytes of plane 0
+  size_t chroma;       // bytes of plane 1 (and of plane 2 when there is one)
+  bool two_chroma;
+};
+
+// All products are taken in 64 bits from 32-bit factors and checked, so a
+// hostile width or height throws instead of wrapping.
+plane_layout_t layout_of(unsigned width, unsigned height, frame_t::format_t format) {
+  uint64_t const pixels = uint64_t{width} * height;  // < 2^64
+  auto const checked_mul = [](uint64_t a, uint64_t b) {
+    VANTOR_CHECK(a == 0 || b <= std::numeric_limits<uint64_t>::max() / a);
+    return a * b;
+  };
+  switch (format) {
+    case frame_t::format_t::nv12:
+      return {static_cast<size_t>(pixels), size_t{height / 2} * width, false};
+    case frame_t::format_t::yuv420p: {
+      uint64_t const v_offset = checked_mul(pixels, 5) / 4;
+      return {static_cast<size_t>(pixels), static_cast<size_t>(v_offset - pixels), true};
+    }
+    case frame_t::format_t::yuv420p10le: {
+      uint64_t const luma = checked_mul(pixels, 2);
+      uint64_t const v_offset = checked_mul(checked_mul(pixels, 5) / 4, 2);
+      return {static_cast<size_t>(luma), static_cast<size_t>(v_offset - luma), true};
+    }
+  }
+  invalid_frame_format(format);
+}
+
+// The last plane's exact rows: H/2 rows of its row length.
+size_t last_plane_bytes(unsigned width, unsigned height, frame_t::format_t format) {
+  switch (format) {
+    case frame_t::format_t::nv12: return size_t{height / 2} * width;
+    case frame_t::format_t::yuv420p: return size_t{height / 2} * (width / 2);
+    case frame_t::format_t::yuv420p10le: return size_t{height / 2} * width;
+  }
+  invalid_frame_format(format);
+}
+
+void fill_16bit(uint8_t* out, size_t bytes, uint16_t value) {
+  for (size_t i = 0; i + 1 < bytes; i += 2) {
+    out[i] = static_cast<uint8_t>(value & 0xff);
+    out[i + 1] = static_cast<uint8_t>(value >> 8);
+  }
+}
+
+}  // namespace
+
+size_t frame_data_size(unsigned width, unsigned height, frame_t::format_t format) {
+  plane_layout_t const layout = layout_of(width, height, format);
+  size_t const last = last_plane_bytes(width, height, format);
+  size_t size = layout.luma;
+  if (layout.two_chroma) {
+    size_t const before_v = layout.luma + layout.chroma;
+    VANTOR_CHECK(before_v >= layout.luma && before_v + last >= before_v);
+    size = before_v + last;
+  } else {
+    VANTOR_CHECK(size + last >= size);
+    size += last;
+  }
+  return size;
+}
+
+std::vector<uint8_t> create_frame_data(unsigned width, unsigned height, frame_t::format_t format,
+                                       yuv_t colour) {
+  plane_layout_t const layout = layout_of(width, height, format);
+  std::vector<uint8_t> data(frame_data_size(width, height, format));
+  uint8_t* const base = data.data();
+  switch (format) {
+    case frame_t::format_t::nv12: {
+      std::fill_n(base, layout.luma, static_cast<uint8_t>(colour.y));
+      uint8_t* uv = base + layout.luma;
+      size_t const uv_bytes = data.size() - layout.luma;
+      for (size_t i = 0; i + 1 < uv_bytes; i += 2) {
+        uv[i] = static_cast<uint8_t>(colour.u);
+        uv[i + 1] = static_cast<uint8_t>(colour.v);
+      }
+      break;
+    }
+    case frame_t::format_t::yuv420p:
+      std::fill_n(base, layout.luma, static_cast<uint8_t>(colour.y));
+      std::fill_n(base + layout.luma, layout.chroma, static_cast<uint8_t>(colour.u));
+      std::fill(base + layout.luma + layout.chroma, base + data.size(),
+                static_cast<uint8_t>(colour.v));
+      break;
+    case frame_t::format_t::yuv420p10le:
+      fill_16bit(base, layout.luma, colour.y);
+      fill_16bit(base + layout.luma, layout.chroma, colour.u);
+      fill_16bit(base + layout.luma + layout.chroma, data.size() - layout.luma - layout.chroma,
+                 colour.v);
+      break;
+  }
+  return data;
+}
+
+void invalid_frame_format(frame_t::format_t format) {
+  throw exception(vantor_result_check_failed,
+                  "invalid frame format " + std::to_string(static_cast<unsigned>(format)));
+}
+
+std::string to_string(frame_t::format_t format) {
+  switch (format) {
+    case frame_t::format_t::nv12: return "nv12";
+    case frame_t::format_t::yuv420p: return "yuv420p";
+    case frame_t::format_t::yuv420p10le: return "yuv420p10le";
+  }
+  return "format(" + std::to_string(static_cast<unsigned>(format)) + ")";
+}
+
+std::string to_string(const frame_t& frame, bool detailed) {
+  std::ostringstream out;
+  out << frame.width_ << "x" << frame.height_ << " " << to_string(frame.format_)
+      << " pts=" << frame.pts_ << "/" << frame.timescale_ << (frame.keyframe_ ? " key" : "")
+      << " bytes=" << frame.data_.size();
+  if (frame.is_end_of_stream()) out << " (end of stream)";
+  if (detailed && !frame.data_.empty()) {
+    out << " first bytes=[";
+    size_t const shown = std::min<size_t>(frame.data_.size(), 8);
+    out << std::hex;
+    for (size_t i = 0; i < shown; ++i) out << (i ? " " : "") << unsigned{frame.data_[i]};
+    out << std::dec << "]";
+  }
+  return out.str();
+}
+
+}  // namespace vantor::video
