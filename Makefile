@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 FFMPEG_PREFIX_FILE = $(BUILD)/.ffmpeg-prefix
 
-.PHONY: all setup configure build test run sanitize bench fuzz valgrind clean
+.PHONY: all setup configure build test run sanitize bench fuzz valgrind clean test-aarch64
 
 all: build
 
@@ -39,3 +39,15 @@ sanitize:
 
 clean:
 	rm -rf build build-sanitize
+
+# The whole suite cross-built for aarch64 and run under qemu-user.
+AARCH64_BUILD ?= build-aarch64
+test-aarch64:
+	@mkdir -p $(AARCH64_BUILD)
+	scripts/setup-aarch64.sh > $(AARCH64_BUILD)/.prefixes.tmp
+	mv $(AARCH64_BUILD)/.prefixes.tmp $(AARCH64_BUILD)/.prefixes
+	cmake -S . -B $(AARCH64_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake \
+	  -DCMAKE_PREFIX_PATH="$$(cat $(AARCH64_BUILD)/.prefixes)"
+	cmake --build $(AARCH64_BUILD) -j $(JOBS)
+	scripts/check-elf.sh $(AARCH64_BUILD) AArch64
+	cd $(AARCH64_BUILD) && ctest --output-on-failure -j $(JOBS)

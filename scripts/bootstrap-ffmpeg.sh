@@ -89,7 +89,7 @@ Suites: trixie
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
-apt_opts=(-o "Dir::State::Lists=$work/lists" -o "Dir::Etc::SourceParts=$work/parts"
+apt_opts=(-o APT::Sandbox::User=root -o "Dir::State::Lists=$work/lists" -o "Dir::Etc::SourceParts=$work/parts"
           -o Dir::Etc::SourceList=/dev/null -o "Dir::Cache=$work/cache")
 log "downloading Debian's ffmpeg $DEB_VERSION source"
 apt-get "${apt_opts[@]}" -qq update >&2

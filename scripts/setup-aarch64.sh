@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Set-up for the aarch64 cross build: Debian's cross compiler, qemu-user,
+# the arm64 test-only libraries, GoogleTest built from Debian's sources, and
+# FFmpeg 7.1 cross-built. Prints "<ffmpeg prefix>;<googletest prefix>".
+set -euo pipefail
+cd "$(dirname "$0")/.."
+readonly CACHE=${VANTOR_FFMPEG_CACHE:-$HOME/.cache/vantor-ffmpeg}
+
+need_install=()
+for package in g++-aarch64-linux-gnu qemu-user googletest cmake pkg-config nasm xz-utils; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
+    || need_install+=("$package")
+done
+if ! dpkg-query -W -f='${Status}' libturbojpeg0-dev:arm64 2>/dev/null | grep -q "install ok installed"; then
+  dpkg --add-architecture arm64
+  need_install+=(libturbojpeg0-dev:arm64)
+fi
+if ((${#need_install[@]})); then
+  echo "setup-aarch64: installing ${need_install[*]}" >&2
+  apt-get update -qq >&2
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need_install[@]}" >&2
+fi
+
+gtest_version=$(dpkg-query -W -f='${Version}' googletest)
+gtest_prefix=$CACHE/googletest-$gtest_version-aarch64
+if [[ ! -f $gtest_prefix/.complete ]]; then
+  echo "setup-aarch64: building GoogleTest $gtest_version for aarch64" >&2
+  work=$(mktemp -d)
+  cmake -S /usr/src/googletest -B "$work" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/aarch64-linux-gnu.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$gtest_prefix" >&2
+  cmake --build "$work" -j "$(nproc)" >&2
+  cmake --install "$work" >&2
+  rm -rf "$work"
+  touch "$gtest_prefix/.complete"
+fi
+
+ffmpeg_prefix=$(VANTOR_FFMPEG_ARCH=aarch64 scripts/bootstrap-ffmpeg.sh)
+echo "$ffmpeg_prefix;$gtest_prefix"
