@@ -51,3 +51,12 @@ test-aarch64:
 	cmake --build $(AARCH64_BUILD) -j $(JOBS)
 	scripts/check-elf.sh $(AARCH64_BUILD) AArch64
 	cd $(AARCH64_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Micro-benchmarks of the copy routines and the end-to-end comparison with
+# the ffmpeg CLI of the same FFmpeg; writes bench/results.md.
+bench: configure
+	cmake -S . -B $(BUILD) -DVANTOR_BUILD_BENCH=ON
+	cmake --build $(BUILD) -j $(JOBS)
+	$(BUILD)/bin/bench_image_copy --benchmark_min_time=0.3 | tee $(BUILD)/bench_image_copy.txt
+	bench/run_e2e.py --build $(BUILD) --ffmpeg-prefix "$$(cat $(FFMPEG_PREFIX_FILE))" \
+	  --micro $(BUILD)/bench_image_copy.txt
