@@ -20,9 +20,11 @@ VANTOR_EXPORT std::unique_ptr<frame_source_t> create_avcodec_avc_decoder(
 VANTOR_EXPORT std::unique_ptr<frame_source_t> create_avcodec_hvc_decoder(
     log_context_t& log_context, std::unique_ptr<sample_source_t> input);
 
-// A track of JPEG pictures, one key-frame sample per input picture. Creation
-// pulls the first picture and opens the codec at its size, so an input that
-// is already at its end (0x0) fails here.
+// A track of JPEG pictures, one key-frame sample per input picture, each
+// lasting until the next picture's pts (the end frame's pts closes the last).
+// Creation pulls the first picture and opens the codec at its size, so an
+// input whose first frame is already the end of the stream (0x0) fails here,
+// with vantor_result 89: libavcodec cannot open an encoder at 0x0.
 VANTOR_EXPORT std::unique_ptr<sample_source_t> create_avcodec_jpg_encoder(
     log_context_t& log_context, std::unique_ptr<frame_source_t> input,
     const std::optional<fraction_t<unsigned int, unsigned int>>& sar, uint32_t quality);
