@@ -20,6 +20,7 @@ class decoder_input_t {
  public:
   // The decoder's side of the delivery, in the order the bases declare them.
   struct hooks_t {
+    virtual std::string decoder_name() = 0;
     virtual void set_dts(uint64_t dts) = 0;
     virtual void set_pts(uint64_t pts) = 0;
     virtual void append_bitstream(const uint8_t* data, size_t size) = 0;
@@ -30,11 +31,18 @@ class decoder_input_t {
     ~hooks_t() = default;
   };
 
+  // Reads trak(), first_dts() and the first sample, in this order. A null
+  // source, or a track of another codec than `family`, throws 13; so does a
+  // malformed configuration record.
   decoder_input_t(log_context_t& log_context, std::unique_ptr<sample_source_t> input,
                   nal_family_t family);
 
   // Delivers the pending sample (see avc_decoder_base_t::read_input) and reads the next one.
   void read_input(hooks_t& hooks);
+
+  // See avc_decoder_base_t::check_output_pts and log_decoded_sample_count.
+  void check_output_pts(hooks_t& hooks, uint64_t& pts);
+  void log_decoded_sample_count(hooks_t& hooks);
 
   log_context_t& log_context_;
   std::unique_ptr<sample_source_t> input_;
@@ -44,12 +52,24 @@ class decoder_input_t {
   std::optional<full_sample_t> pending_sample_;
   uint64_t samples_delivered_ = 0;
   annexb_converter_t converter_;
+  // The record's parameter sets go in band before the first sample and
+  // every sync sample; a sample that carried no NAL unit passes them on.
+  bool parameter_sets_owed_ = true;
+
+  uint64_t pictures_out_ = 0;
+  std::optional<uint64_t> last_picture_pts_;
+  // Set by log_decoded_sample_count(): the decoder calls it just before it
+  // hands the end frame's pts to check_output_pts().
+  bool end_frame_next_ = false;
 };
 
 // Base of the H.264 decoder. The derived decoder implements the hooks; the
 // base reads the samples and hands them over.
 class avc_decoder_base_t : public frame_source_t {
  public:
+  // Takes the source; reads its track (timescale, avcC record), its first
+  // decode time and its first sample. Throws 13 on a null source, a track
+  // that is not H.264, or a malformed avcC record.
   avc_decoder_base_t(log_context_t& log_context, std::unique_ptr<sample_source_t> input);
   ~avc_decoder_base_t() override;
 
@@ -69,7 +89,11 @@ class avc_decoder_base_t : public frame_source_t {
   // composition offset), the payload as Annex B (parameter sets in band
   // before the first and every sync sample), then the two further hooks.
   // Advances the cursor by the duration and reads the next pending sample.
-  // Malformed samples throw 13 naming the sample number and the fault.
+  // The payload is converted block by block straight into append_bitstream
+  // calls (several per sample). Malformed samples throw 13 naming the
+  // 0-based sample number and the fault; a negative pts throws 13 too.
+  // Called with no pending sample, it fails the check
+  // "pending_sample_ && \"read_input called after the end of the input\"".
   void read_input();
 
   // Given the pts of every frame the decoder returns, end frames included.
@@ -95,12 +119,11 @@ class avc_decoder_base_t : public frame_source_t {
 
   decoder_input_t input_;
   uint64_t output_pts_offset_ = 0;
-  uint64_t pictures_out_ = 0;
-  std::optional<uint64_t> last_picture_pts_;
 };
 
 // Base of the HEVC decoder: the same hooks in the same order, with VPS, SPS
-// and PPS from the hvcC record put in band.
+// and PPS from the hvcC record put in band. Everything else is as in
+// avc_decoder_base_t.
 class hvc_decoder_base_t : public frame_source_t {
  public:
   hvc_decoder_base_t(log_context_t& log_context, std::unique_ptr<sample_source_t> input);
@@ -135,8 +158,6 @@ class hvc_decoder_base_t : public frame_source_t {
 
   decoder_input_t input_;
   uint64_t output_pts_offset_ = 0;
-  uint64_t pictures_out_ = 0;
-  std::optional<uint64_t> last_picture_pts_;
 };
 
 }  // namespace vantor::video

@@ -1,0 +1,414 @@
+#include "file_sample_source.hpp"
+
+#include <algorithm>
+#include <deque>
+#include <limits>
+#include <utility>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/error.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include "buckets.hpp"
+#include "exception.hpp"
+
+namespace vantor::tools {
+
+namespace {
+
+struct avformat_context_closer_t {
+  void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+using wrap_avformat_context_t = std::unique_ptr<AVFormatContext, avformat_context_closer_t>;
+
+struct avpacket_freer_t {
+  void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+using wrap_packet_t = std::unique_ptr<AVPacket, avpacket_freer_t>;
+
+std::string av_error_text(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return text;
+}
+
+// One packet of the stream, its times already in track ticks (unshifted).
+struct queued_packet_t {
+  uint64_t number = 0;  // 0-based place in the stream
+  unique_buckets_ptr_t data;
+  std::optional<int64_t> dts;
+  std::optional<int64_t> pts;
+  int64_t duration = 0;  // 0 when the container does not say
+  bool key = false;
+  bool corrupt = false;
+};
+
+const char* raw_example(AVCodecID id) {
+  return id == AV_CODEC_ID_HEVC ? "\"ffmpeg -i in.hevc -c copy out.mp4\""
+                                : "\"ffmpeg -i in.h264 -c copy out.mp4\"";
+}
+
+}  // namespace
+
+struct file_sample_source_t::impl_t {
+  std::string path;
+  wrap_avformat_context_t context;
+  wrap_packet_t packet;
+  AVStream* stream = nullptr;
+  int64_t tick_multiplier = 1;  // time base numerator: ticks = time * multiplier
+  trak_t trak;
+  file_stream_info_t info;
+
+  std::deque<queued_packet_t> queue;
+  uint64_t packets_read = 0;
+  bool at_end = false;
+  std::optional<vantor::exception> fault;  // thrown once the queue before it is used up
+  int64_t shift = 0;                        // added to every time
+  uint64_t first_dts = 0;
+  std::optional<int64_t> last_dts;       // of the last packet queued
+  int64_t last_duration = 0;             // of the last packet queued
+  uint32_t previous_sample_duration = 0;
+  std::optional<int64_t> max_pts_end;  // latest pts + duration seen, in ticks
+  int64_t max_packet_duration = 0;
+  bool derive_raw_times = false;  // a raw stream without reordering
+  int64_t raw_frame_duration = 0; // in ticks, when packets carry none
+  int64_t next_raw_time = 0;
+
+  [[noreturn]] void fail(vantor_result code, const std::string& cause) const {
+    throw vantor::exception(code, message(cause));
+  }
+  std::string message(const std::string& cause) const {
+    return "file_sample_source: " + path + ": " + cause;
+  }
+  void set_fault(vantor_result code, const std::string& cause) {
+    if (!fault) fault.emplace(code, message(cause));
+  }
+
+  std::optional<int64_t> ticks(int64_t time) {
+    if (time == AV_NOPTS_VALUE) return std::nullopt;
+    int64_t result = 0;
+    if (__builtin_mul_overflow(time, tick_multiplier, &result)) return std::nullopt;
+    return result;
+  }
+
+  // The presentation end time the container announces, in ticks.
+  std::optional<int64_t> expected_end() {
+    if (trak.duration == 0 || derive_raw_times) return std::nullopt;
+    int64_t const start = ticks(stream->start_time).value_or(0);
+    return start + static_cast<int64_t>(trak.duration);
+  }
+
+  void open(const std::string& file_path);
+  void choose_stream();
+  void describe_track();
+  void prime();
+  bool read_packet();
+  std::optional<full_sample_t> next_sample();
+};
+
+void file_sample_source_t::impl_t::open(const std::string& file_path) {
+  path = file_path;
+  AVFormatContext* raw = nullptr;
+  int result = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+  if (result < 0) {
+    fail(vantor_result_io_error, "cannot open the file: " + av_error_text(result) +
+                                     (result == AVERROR_EOF ? " (the file is truncated)" : ""));
+  }
+  context.reset(raw);
+  result = avformat_find_stream_info(context.get(), nullptr);
+  if (result < 0) {
+    fail(vantor_result_io_error, "cannot read the stream information: " + av_error_text(result));
+  }
+  packet.reset(av_packet_alloc());
+  if (!packet) fail(vantor_result_libav_failure, "libavcodec failed to allocate a packet");
+  choose_stream();
+  describe_track();
+  prime();
+}
+
+void file_sample_source_t::impl_t::choose_stream() {
+  std::string found;
+  for (unsigned i = 0; i < context->nb_streams; ++i) {
+    AVStream* candidate = context->streams[i];
+    AVCodecParameters const* par = candidate->codecpar;
+    bool const wanted = par->codec_type == AVMEDIA_TYPE_VIDEO &&
+                        (par->codec_id == AV_CODEC_ID_H264 || par->codec_id == AV_CODEC_ID_HEVC);
+    if (wanted && !stream) {
+      stream = candidate;
+    } else {
+      candidate->discard = AVDISCARD_ALL;
+    }
+    const char* type = av_get_media_type_string(par->codec_type);
+    found += (found.empty() ? "" : ", ") + std::string(type ? type : "unknown") + " " +
+             avcodec_get_name(par->codec_id);
+  }
+  if (!stream) {
+    fail(vantor_result_check_failed, "no H.264 or HEVC video stream (streams: " +
+                                         (found.empty() ? std::string("none") : found) + ")");
+  }
+  if (context->iformat->flags & AVFMT_NOTIMESTAMPS) {
+    // Without reordering, presentation order is decode order and the times
+    // follow from the durations. With reordering they would need the
+    // pictures' order counts, which only a container records.
+    if (stream->codecpar->video_delay > 0) {
+      fail(vantor_result_check_failed,
+           std::string("a raw ") +
+               (stream->codecpar->codec_id == AV_CODEC_ID_HEVC ? "HEVC" : "H.264") +
+               " elementary stream with reordered pictures (B-frames) carries no timestamps; "
+               "put it in a container first, e.g. " +
+               raw_example(stream->codecpar->codec_id));
+    }
+    derive_raw_times = true;
+  }
+}
+
+void file_sample_source_t::impl_t::describe_track() {
+  AVCodecParameters const* par = stream->codecpar;
+  AVRational time_base = stream->time_base;
+  if (time_base.num <= 0 || time_base.den <= 0) {
+    fail(vantor_result_check_failed, "the stream's time base " + std::to_string(time_base.num) +
+                                         "/" + std::to_string(time_base.den) + " is not valid");
+  }
+  av_reduce(&time_base.num, &time_base.den, time_base.num, time_base.den,
+            std::numeric_limits<int>::max());
+  tick_multiplier = time_base.num;
+
+  trak.codec = par->codec_id == AV_CODEC_ID_HEVC ? codec_t::hevc : codec_t::avc;
+  trak.width = par->width > 0 ? static_cast<uint32_t>(par->width) : 0;
+  trak.height = par->height > 0 ? static_cast<uint32_t>(par->height) : 0;
+  AVRational sar = stream->sample_aspect_ratio;
+  if (sar.num <= 0 || sar.den <= 0) sar = par->sample_aspect_ratio;
+  if (sar.num > 0 && sar.den > 0) {
+    trak.sar = fraction_t<unsigned int, unsigned int>{static_cast<unsigned>(sar.num),
+                                                      static_cast<unsigned>(sar.den)};
+  }
+  trak.media_timescale = static_cast<uint32_t>(time_base.den);
+  // avcC and hvcC records start with configurationVersion 1; Annex B
+  // extradata starts with a start code, and its samples are Annex B too.
+  if (par->extradata_size > 0 && par->extradata[0] == 1) {
+    trak.decoder_config.assign(par->extradata, par->extradata + par->extradata_size);
+  }
+
+  if (std::optional<int64_t> duration = ticks(stream->duration); duration && *duration > 0) {
+    trak.duration = static_cast<uint64_t>(*duration);
+  } else if (context->duration > 0 &&
+             context->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
+    int64_t const scaled = av_rescale_q(context->duration, AV_TIME_BASE_Q, AVRational{1, time_base.den});
+    if (scaled > 0) trak.duration = static_cast<uint64_t>(scaled);
+  }
+
+  if (derive_raw_times && stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0) {
+    raw_frame_duration = av_rescale_q(1, av_inv_q(stream->avg_frame_rate), AVRational{1, time_base.den});
+  }
+
+  info.container = context->iformat->name;
+  info.stream_index = stream->index;
+  info.pixel_format = par->format;
+  if (const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(par->format))) {
+    info.pixel_format_name = name;
+  }
+  info.duration = trak.duration;
+  info.duration_seconds = trak.media_timescale ? double(trak.duration) / trak.media_timescale : 0.0;
+  info.frame_count = stream->nb_frames > 0 ? static_cast<uint64_t>(stream->nb_frames) : 0;
+}
+
+// Queues one packet of the stream. False at the end or at a fault (which is
+// stored, to be thrown once the samples before it are delivered).
+bool file_sample_source_t::impl_t::read_packet() {
+  if (at_end || fault) return false;
+  for (;;) {
+    int const result = av_read_frame(context.get(), packet.get());
+    if (result == AVERROR_EOF) {
+      at_end = true;
+      if (context->pb && context->pb->error < 0 && context->pb->error != AVERROR_EOF) {
+        set_fault(vantor_result_io_error, "read error after " + std::to_string(packets_read) +
+                                              " samples: " + av_error_text(context->pb->error));
+      } else if (info.frame_count > 0 && packets_read < info.frame_count) {
+        set_fault(vantor_result_io_error,
+                  "the file is truncated: it ends after " + std::to_string(packets_read) + " of " +
+                      std::to_string(info.frame_count) + " samples");
+      } else if (std::optional<int64_t> end = expected_end();
+                 info.frame_count == 0 && end && max_pts_end &&
+                 *max_pts_end + std::max<int64_t>(max_packet_duration, 1) < *end) {
+        // Containers that announce no sample count (Matroska) end quietly
+        // when cut; their duration still tells. A cut inside the last
+        // group of reordered pictures can go unnoticed.
+        set_fault(vantor_result_io_error,
+                  "the file is truncated: its samples end at " + std::to_string(*max_pts_end) +
+                      " of " + std::to_string(*end) + " ticks (" +
+                      std::to_string(trak.media_timescale) + " per second)");
+      }
+      return false;
+    }
+    if (result < 0) {
+      at_end = true;
+      set_fault(vantor_result_io_error, "cannot read sample " + std::to_string(packets_read) +
+                                            " (the file may be truncated): " + av_error_text(result));
+      return false;
+    }
+    if (packet->stream_index != stream->index) {
+      av_packet_unref(packet.get());
+      continue;
+    }
+    queued_packet_t queued;
+    queued.number = packets_read++;
+    queued.data = buckets_create();
+    buckets_append(*queued.data, packet->data, packet->data + packet->size);
+    queued.dts = ticks(packet->dts);
+    queued.pts = ticks(packet->pts);
+    queued.duration = ticks(packet->duration).value_or(0);
+    if (queued.duration < 0) queued.duration = 0;
+    queued.key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+    queued.corrupt = (packet->flags & AV_PKT_FLAG_CORRUPT) != 0;
+    av_packet_unref(packet.get());
+
+    if (derive_raw_times) {
+      if (queued.duration <= 0) queued.duration = raw_frame_duration;
+      if (queued.duration <= 0) {
+        set_fault(vantor_result_check_failed, "sample " + std::to_string(queued.number) +
+                                                  " of the raw stream has no duration; put it in a "
+                                                  "container first, e.g. " +
+                                                  raw_example(stream->codecpar->codec_id));
+        return false;
+      }
+      queued.dts = queued.pts = next_raw_time;
+      next_raw_time += queued.duration;
+    }
+
+    if (queued.pts) {
+      int64_t const end = *queued.pts + queued.duration;
+      if (!max_pts_end || end > *max_pts_end) max_pts_end = end;
+    }
+    max_packet_duration = std::max(max_packet_duration, queued.duration);
+
+    // A decode time left unset after the first known one follows from the
+    // previous packet's time and duration.
+    if (!queued.dts && last_dts && last_duration > 0) queued.dts = *last_dts + last_duration;
+    if (queued.dts) {
+      last_dts = queued.dts;
+      last_duration = queued.duration;
+    }
+    queue.push_back(std::move(queued));
+    return true;
+  }
+}
+
+// Reads until the first decode time is known, derives the unset ones before
+// it from the packet durations, and fixes the shift of all times.
+void file_sample_source_t::impl_t::prime() {
+  while ((queue.empty() || !queue.back().dts) && read_packet()) {
+  }
+  if (queue.empty()) {
+    if (fault) throw *fault;
+    return;  // a stream without samples
+  }
+  if (!queue.back().dts) {
+    // Only possible when the stream ends (or breaks) before any decode time
+    // is known. Without reordering, decode order is presentation order.
+    if (fault) throw *fault;
+    if (stream->codecpar->video_delay > 0) {
+      fail(vantor_result_check_failed, "the container gives no decode times");
+    }
+    for (queued_packet_t& queued : queue) queued.dts = queued.pts;
+  }
+  for (size_t i = queue.size() - 1; i-- > 0;) {
+    if (queue[i].dts) continue;
+    if (queue[i].duration <= 0) {
+      fail(vantor_result_check_failed, "sample " + std::to_string(queue[i].number) +
+                                           " has neither a decode time nor a duration");
+    }
+    queue[i].dts = *queue[i + 1].dts - queue[i].duration;
+  }
+  for (const queued_packet_t& queued : queue) {
+    if (!queued.dts) {
+      fail(vantor_result_check_failed, "sample " + std::to_string(queued.number) + " has no decode time");
+    }
+  }
+  int64_t const first = *queue.front().dts;
+  shift = first < 0 ? -first : 0;
+  first_dts = static_cast<uint64_t>(first + shift);
+}
+
+std::optional<full_sample_t> file_sample_source_t::impl_t::next_sample() {
+  while (queue.size() < 2 && read_packet()) {
+  }
+  if (queue.empty()) {
+    if (fault) throw *fault;
+    return std::nullopt;
+  }
+  queued_packet_t& current = queue.front();
+  std::string const name = "sample " + std::to_string(current.number);
+  if (current.corrupt) fail(vantor_result_io_error, name + " is cut short or damaged (the file may be truncated)");
+  if (!current.dts) fail(vantor_result_check_failed, name + " has no decode time");
+  if (!current.pts) {
+    fail(vantor_result_check_failed, name + " has no presentation time; put the stream in a container first, e.g. " +
+                                         raw_example(stream->codecpar->codec_id));
+  }
+  int64_t const dts = *current.dts;
+  if (dts + shift < 0) {
+    fail(vantor_result_check_failed, name + ": decode time " + std::to_string(dts) +
+                                         " lies before the first sample's");
+  }
+
+  int64_t duration = 0;
+  if (queue.size() >= 2 && queue[1].dts) {
+    duration = *queue[1].dts - dts;
+    if (duration < 0) {
+      fail(vantor_result_check_failed, "decode times go backwards at sample " +
+                                           std::to_string(queue[1].number) + " (" +
+                                           std::to_string(*queue[1].dts) + " after " +
+                                           std::to_string(dts) + ")");
+    }
+  } else if (current.duration > 0) {
+    duration = current.duration;
+  } else if (trak.duration > 0 && static_cast<int64_t>(first_dts + trak.duration) > dts + shift) {
+    duration = static_cast<int64_t>(first_dts + trak.duration) - (dts + shift);
+  } else {
+    duration = previous_sample_duration;
+  }
+  if (duration > std::numeric_limits<uint32_t>::max()) {
+    fail(vantor_result_check_failed, name + ": duration " + std::to_string(duration) +
+                                         " does not fit in 32 bits");
+  }
+  int64_t const offset = *current.pts - dts;
+  if (offset < std::numeric_limits<int32_t>::min() || offset > std::numeric_limits<int32_t>::max()) {
+    fail(vantor_result_check_failed, name + ": composition offset " + std::to_string(offset) +
+                                         " does not fit in 32 bits");
+  }
+
+  previous_sample_duration = static_cast<uint32_t>(duration);
+  sample_flags_t const flags = sample_flags_t::make(current.key ? sample_flags_t::sync_sample : 0);
+  full_sample_t sample(static_cast<uint32_t>(duration), static_cast<int32_t>(offset), 1, flags,
+                       std::nullopt, std::move(current.data), buckets_create());
+  queue.pop_front();
+  return sample;
+}
+
+// ---------------------------------------------------------------------------
+
+file_sample_source_t::file_sample_source_t(std::unique_ptr<impl_t> impl) : impl_(std::move(impl)) {}
+
+file_sample_source_t::~file_sample_source_t() = default;
+
+std::unique_ptr<file_sample_source_t> file_sample_source_t::open(const std::string& path) {
+  auto impl = std::make_unique<impl_t>();
+  impl->open(path);
+  return std::unique_ptr<file_sample_source_t>(new file_sample_source_t(std::move(impl)));
+}
+
+const trak_t& file_sample_source_t::trak() const { return impl_->trak; }
+
+uint64_t file_sample_source_t::first_dts() const { return impl_->first_dts; }
+
+std::optional<full_sample_t> file_sample_source_t::read_sample() { return impl_->next_sample(); }
+
+const file_stream_info_t& file_sample_source_t::stream_info() const noexcept { return impl_->info; }
+
+std::unique_ptr<sample_source_t> open_file_sample_source(const std::string& path) {
+  return file_sample_source_t::open(path);
+}
+
+}  // namespace vantor::tools

@@ -1,0 +1,348 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include "buckets.hpp"
+#include "exception.hpp"
+#include "file_sample_source.hpp"
+#include "transcode/annexb.hpp"
+
+namespace vantor::tools {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string data_dir = VANTOR_TEST_DATA_DIR;
+
+// One line of tests/data/clips.tsv: what ffprobe and ffmpeg said of a clip.
+struct clip_t {
+  std::string name, codec, container, pix_fmt;
+  uint32_t width = 0, height = 0, timescale = 0;
+  uint64_t frames = 0, duration_ticks = 0;
+  std::map<std::string, std::string> notes;
+};
+
+std::vector<clip_t> read_clips() {
+  std::ifstream in(data_dir + "/clips.tsv");
+  std::vector<clip_t> clips;
+  std::string line;
+  std::getline(in, line);  // header
+  while (std::getline(in, line)) {
+    std::vector<std::string> cells;
+    std::stringstream row(line);
+    for (std::string cell; std::getline(row, cell, '\t');) cells.push_back(cell);
+    if (cells.size() < 11) continue;
+    clip_t clip;
+    clip.name = cells[0];
+    clip.codec = cells[1];
+    clip.container = cells[2];
+    clip.width = static_cast<uint32_t>(std::stoul(cells[3]));
+    clip.height = static_cast<uint32_t>(std::stoul(cells[4]));
+    clip.pix_fmt = cells[5];
+    clip.frames = std::stoull(cells[6]);
+    clip.timescale = static_cast<uint32_t>(std::stoul(cells[8]));
+    clip.duration_ticks = std::stoull(cells[9]);
+    std::stringstream notes(cells[10]);
+    for (std::string note; std::getline(notes, note, ';');) {
+      size_t const eq = note.find('=');
+      if (eq != std::string::npos) clip.notes[note.substr(0, eq)] = note.substr(eq + 1);
+    }
+    clips.push_back(clip);
+  }
+  return clips;
+}
+
+// The presentation times ffmpeg's decoder gave the frames (framemd5 column 2).
+std::vector<int64_t> reference_pts(const std::string& clip_name) {
+  std::string const stem = clip_name.substr(0, clip_name.rfind('.'));
+  std::ifstream in(data_dir + "/" + stem + ".framemd5");
+  std::vector<int64_t> pts;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::stringstream row(line);
+    std::string stream, dts, value;
+    std::getline(row, stream, ',');
+    std::getline(row, dts, ',');
+    std::getline(row, value, ',');
+    pts.push_back(std::stoll(value));
+  }
+  return pts;
+}
+
+struct read_result_t {
+  uint64_t samples = 0;
+  uint64_t duration_sum = 0;
+  uint64_t sync_samples = 0;
+  std::vector<int64_t> pts;  // dts + composition offset of every sample
+  std::vector<std::vector<uint8_t>> first_payloads;
+};
+
+read_result_t read_all(file_sample_source_t& source) {
+  read_result_t result;
+  uint64_t dts = source.first_dts();
+  while (std::optional<full_sample_t> sample = source.read_sample()) {
+    ++result.samples;
+    result.duration_sum += sample->duration();
+    result.sync_samples += sample->is_sync_sample() ? 1 : 0;
+    result.pts.push_back(static_cast<int64_t>(dts) + sample->composition_offset());
+    if (result.first_payloads.size() < 3) result.first_payloads.push_back(buckets_to_vector(sample->data()));
+    dts += sample->duration();
+  }
+  return result;
+}
+
+class FileSampleSource : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { av_log_set_level(AV_LOG_QUIET); }
+
+  void SetUp() override {
+    clips_ = read_clips();
+    if (clips_.empty()) GTEST_SKIP() << "no clips in " << data_dir;
+    scratch_ = fs::temp_directory_path() /
+               ("file_sample_source_" + std::to_string(getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(scratch_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    if (!scratch_.empty()) fs::remove_all(scratch_, ignored);
+  }
+
+  const clip_t& clip(const std::string& name) const {
+    auto it = std::find_if(clips_.begin(), clips_.end(), [&](const clip_t& c) { return c.name == name; });
+    if (it == clips_.end()) throw std::runtime_error("no clip " + name);
+    return *it;
+  }
+
+  // A copy of a clip cut to `fraction` of its bytes.
+  std::string truncated_copy(const std::string& name, double fraction) const {
+    std::string const path = (scratch_ / ("cut_" + name)).string();
+    fs::copy_file(data_dir + "/" + name, path, fs::copy_options::overwrite_existing);
+    fs::resize_file(path, static_cast<uintmax_t>(static_cast<double>(fs::file_size(path)) * fraction));
+    return path;
+  }
+
+  std::vector<clip_t> clips_;
+  fs::path scratch_;
+};
+
+std::string open_error(const std::string& path, vantor_result expected_code) {
+  try {
+    file_sample_source_t::open(path);
+    return "no exception";
+  } catch (const exception& error) {
+    EXPECT_EQ(error.result(), expected_code) << error.what();
+    EXPECT_FALSE(error.is_assertion());
+    return error.what();
+  }
+}
+
+TEST_F(FileSampleSource, TrackAndSamplesMatchTheReferenceOfEveryClip) {
+  for (const clip_t& c : clips_) {
+    SCOPED_TRACE(c.name);
+    auto source = file_sample_source_t::open(data_dir + "/" + c.name);
+    const trak_t& trak = source->trak();
+    EXPECT_EQ(trak.codec, c.codec == "hevc" ? codec_t::hevc : codec_t::avc);
+    EXPECT_EQ(trak.width, c.width);
+    EXPECT_EQ(trak.height, c.height);
+    EXPECT_EQ(trak.media_timescale, c.timescale);
+    EXPECT_EQ(source->first_dts(), 0u);
+    EXPECT_EQ(source->stream_info().pixel_format_name, c.pix_fmt);
+    if (c.container == "annexb") {
+      EXPECT_TRUE(trak.decoder_config.empty());
+    } else {
+      ASSERT_FALSE(trak.decoder_config.empty());
+      EXPECT_EQ(trak.decoder_config[0], 1);
+      EXPECT_EQ(trak.duration, c.duration_ticks);
+    }
+    if (c.container == "mp4") {
+      EXPECT_EQ(source->stream_info().frame_count, c.frames);
+    }
+
+    read_result_t const result = read_all(*source);
+    EXPECT_EQ(result.samples, c.frames);
+    EXPECT_EQ(result.duration_sum, c.duration_ticks);
+    EXPECT_EQ(result.sync_samples, std::stoull(c.notes.at("sync_samples")));
+    EXPECT_FALSE(source->read_sample());
+  }
+}
+
+// Presentation times (decode cursor + composition offset) are checked
+// against the pts ffmpeg's own decoder gave each frame, up to the shift that
+// makes the first decode time 0.
+TEST_F(FileSampleSource, PresentationTimesMatchTheReferenceDecoder) {
+  for (const clip_t& c : clips_) {
+    std::vector<int64_t> reference = reference_pts(c.name);
+    if (reference.empty()) continue;  // no raw reference (4:2:2)
+    SCOPED_TRACE(c.name);
+    auto source = file_sample_source_t::open(data_dir + "/" + c.name);
+    std::vector<int64_t> ours = read_all(*source).pts;
+    std::sort(ours.begin(), ours.end());
+    std::sort(reference.begin(), reference.end());
+    ASSERT_EQ(ours.size(), reference.size());
+    int64_t const shift = ours.front() - reference.front();
+    for (size_t i = 0; i < ours.size(); ++i) ASSERT_EQ(ours[i] - shift, reference[i]) << i;
+    std::string const first_dts = c.notes.at("first_dts");
+    if (first_dts != "N/A") {
+      EXPECT_EQ(shift, -std::stoll(first_dts));
+    }
+  }
+}
+
+TEST_F(FileSampleSource, BFrameClipHasReorderingOffsets) {
+  auto source = file_sample_source_t::open(data_dir + "/h264_high_bframes.mp4");
+  std::vector<int32_t> offsets;
+  while (std::optional<full_sample_t> sample = source->read_sample()) {
+    offsets.push_back(sample->composition_offset());
+  }
+  ASSERT_GE(offsets.size(), 6u);
+  // I P B B b ... with b-pyramid, 512 ticks per frame, dts shifted by 2 frames.
+  EXPECT_EQ(std::vector<int32_t>(offsets.begin(), offsets.begin() + 6),
+            (std::vector<int32_t>{1024, 2560, 1024, 0, 512, 2560}));
+}
+
+TEST_F(FileSampleSource, MatroskaDecodeTimesBeforeTheReorderDelayAreDerived) {
+  auto source = file_sample_source_t::open(data_dir + "/h264_mkv.mkv");
+  EXPECT_EQ(source->stream_info().frame_count, 0u);
+  std::optional<full_sample_t> first = source->read_sample();
+  ASSERT_TRUE(first);
+  EXPECT_TRUE(first->is_sync_sample());
+  EXPECT_EQ(first->duration(), 40u);
+  // The first picture has pts 0 and sits two frames after its decode time.
+  EXPECT_EQ(first->composition_offset(), 80);
+}
+
+TEST_F(FileSampleSource, PayloadsKeepTheirFormOfNalUnits) {
+  auto mp4 = file_sample_source_t::open(data_dir + "/hevc_main_bframes.mp4");
+  read_result_t const samples = read_all(*mp4);
+  ASSERT_FALSE(samples.first_payloads.empty());
+  const std::vector<uint8_t>& first = samples.first_payloads[0];
+  ASSERT_GE(first.size(), 4u);
+  uint32_t const length = (uint32_t{first[0]} << 24) | (first[1] << 16) | (first[2] << 8) | first[3];
+  EXPECT_LE(length + 4, first.size()) << "MP4 samples hold length-prefixed NAL units";
+
+  auto raw = file_sample_source_t::open(data_dir + "/h264_annexb.h264");
+  read_result_t const raw_samples = read_all(*raw);
+  ASSERT_FALSE(raw_samples.first_payloads.empty());
+  const std::vector<uint8_t>& annexb = raw_samples.first_payloads[0];
+  ASSERT_GE(annexb.size(), 4u);
+  EXPECT_TRUE((annexb[0] == 0 && annexb[1] == 0 && annexb[2] == 1) ||
+              (annexb[0] == 0 && annexb[1] == 0 && annexb[2] == 0 && annexb[3] == 1));
+}
+
+// A raw stream with B-frames: made here from the MP4 clip's samples, which
+// also shows that libavformat reads our Annex B conversion as H.264.
+TEST_F(FileSampleSource, RawStreamWithReorderingIsRefusedWithTheWayOut) {
+  for (std::string name : {"h264_high_bframes.mp4", "hevc_main_bframes.mp4"}) {
+    bool const hevc = name.rfind("hevc", 0) == 0;
+    auto source = file_sample_source_t::open(data_dir + "/" + name);
+    video::annexb_converter_t const converter(hevc ? video::nal_family_t::hevc : video::nal_family_t::avc,
+                                              source->trak().decoder_config);
+    std::vector<uint8_t> stream;
+    uint64_t number = 0;
+    while (std::optional<full_sample_t> sample = source->read_sample()) {
+      std::vector<uint8_t> const bytes = buckets_to_vector(sample->data());
+      converter.convert(bytes.data(), bytes.size(), number == 0 || sample->is_sync_sample(), number, stream);
+      ++number;
+    }
+    std::string const path = (scratch_ / (hevc ? "raw.hevc" : "raw.h264")).string();
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(stream.data()),
+                                                static_cast<std::streamsize>(stream.size()));
+    EXPECT_EQ(open_error(path, vantor_result_check_failed),
+              "file_sample_source: " + path + ": a raw " + (hevc ? "HEVC" : "H.264") +
+                  " elementary stream with reordered pictures (B-frames) carries no timestamps; put "
+                  "it in a container first, e.g. \"ffmpeg -i in." +
+                  (hevc ? "hevc" : "h264") + " -c copy out.mp4\"");
+  }
+}
+
+TEST_F(FileSampleSource, UnreadableFilesNameTheFileAndTheCause) {
+  std::string const missing = (scratch_ / "missing.mp4").string();
+  EXPECT_EQ(open_error(missing, vantor_result_io_error),
+            "file_sample_source: " + missing + ": cannot open the file: No such file or directory");
+
+  std::string const garbage = (scratch_ / "garbage.mp4").string();
+  std::ofstream(garbage) << std::string(600, 'x');
+  EXPECT_EQ(open_error(garbage, vantor_result_io_error),
+            "file_sample_source: " + garbage + ": cannot open the file: Invalid data found when processing input");
+}
+
+TEST_F(FileSampleSource, FileWithoutH264OrHevcVideoIsRefused) {
+  // A 1x1 BMP picture: a video stream, but not one we take.
+  static const uint8_t bmp[] = {'B', 'M', 58, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 1, 0,
+                                0,   0,   1,  0, 0, 0, 1, 0, 24, 0, 0, 0,  0, 0, 4, 0, 0, 0, 0, 0,
+                                0,   0,   0,  0, 0, 0, 0, 0, 0,  0, 0, 0,  0, 0, 0, 0, 255, 0};
+  std::string const path = (scratch_ / "picture.bmp").string();
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bmp), sizeof bmp);
+  EXPECT_EQ(open_error(path, vantor_result_check_failed),
+            "file_sample_source: " + path + ": no H.264 or HEVC video stream (streams: video bmp)");
+}
+
+TEST_F(FileSampleSource, TruncatedMp4DeliversTheWholeSamplesThenFails) {
+  std::string const path = truncated_copy("h264_high_bframes.mp4", 0.6);
+  auto source = file_sample_source_t::open(path);
+  uint64_t delivered = 0;
+  try {
+    while (source->read_sample()) ++delivered;
+    FAIL() << "no exception after " << delivered << " samples";
+  } catch (const exception& error) {
+    EXPECT_EQ(error.result(), vantor_result_io_error);
+    EXPECT_EQ(std::string(error.what()), "file_sample_source: " + path + ": sample " +
+                                             std::to_string(delivered) +
+                                             " is cut short or damaged (the file may be truncated)");
+  }
+  EXPECT_GT(delivered, 10u);
+  EXPECT_LT(delivered, clip("h264_high_bframes.mp4").frames);
+  // The fault stays: the source does not pretend the stream ended.
+  EXPECT_THROW(source->read_sample(), exception);
+}
+
+TEST_F(FileSampleSource, TruncatedMatroskaIsDetectedByItsDuration) {
+  std::string const path = truncated_copy("h264_mkv.mkv", 0.9);
+  auto source = file_sample_source_t::open(path);
+  uint64_t delivered = 0;
+  try {
+    while (source->read_sample()) ++delivered;
+    FAIL() << "no exception after " << delivered << " samples";
+  } catch (const exception& error) {
+    EXPECT_EQ(error.result(), vantor_result_io_error);
+    EXPECT_NE(std::string(error.what()).find("file_sample_source: " + path + ": the file is truncated"),
+              std::string::npos)
+        << error.what();
+  }
+  EXPECT_GT(delivered, 10u);
+  EXPECT_LT(delivered, clip("h264_mkv.mkv").frames);
+}
+
+TEST_F(FileSampleSource, Mp4CutInsideItsHeaderFailsAtOpen) {
+  std::string const path = truncated_copy("hevc_main_bframes.mp4", 0.05);
+  std::string const message = open_error(path, vantor_result_io_error);
+  EXPECT_EQ(message.rfind("file_sample_source: " + path + ": cannot open the file: ", 0), 0u) << message;
+}
+
+TEST_F(FileSampleSource, StreamInfoForTheTool) {
+  auto source = file_sample_source_t::open(data_dir + "/hevc_422.mp4");
+  const file_stream_info_t& info = source->stream_info();
+  EXPECT_EQ(info.pixel_format_name, "yuv422p");
+  EXPECT_EQ(info.pixel_format, 4);
+  EXPECT_EQ(info.duration, clip("hevc_422.mp4").duration_ticks);
+  EXPECT_DOUBLE_EQ(info.duration_seconds, 5120.0 / 12800.0);
+  EXPECT_EQ(info.container.rfind("mov", 0), 0u);
+  EXPECT_EQ(info.stream_index, 0);
+}
+
+}  // namespace
+}  // namespace vantor::tools
