@@ -94,6 +94,11 @@ void decoder_input_t::read_input(hooks_t& hooks) {
   hooks.set_sync_sample(sync);
   hooks.set_sample_number(number);
 
+  uint64_t sample_end = 0;
+  if (!__builtin_add_overflow(pts, uint64_t{sample.duration()}, &sample_end) &&
+      sample_end > presentation_end_) {
+    presentation_end_ = sample_end;
+  }
   decode_time_ = next_decode_time;
   composition_offset_ = sample.composition_offset();
   ++samples_delivered_;
@@ -104,6 +109,12 @@ void decoder_input_t::read_input(hooks_t& hooks) {
 void decoder_input_t::check_output_pts(hooks_t& hooks, uint64_t& pts) {
   bool const end_frame = end_frame_next_;
   end_frame_next_ = false;
+  // The decoder's end time is the decode cursor plus the last sample's
+  // offset. When the last sample in decode order is a B-frame, that is the
+  // presentation time of an earlier picture, not the end of the stream:
+  // the last picture would get no duration. The end is where the latest
+  // presented sample ends.
+  if (end_frame && pts < presentation_end_) pts = presentation_end_;
   bool const out_of_order =
       last_picture_pts_ && (end_frame ? pts < *last_picture_pts_ : pts <= *last_picture_pts_);
   if (out_of_order && log_context_.level >= vantor_log_warning) {

@@ -58,6 +58,8 @@ class decoder_input_t {
 
   uint64_t pictures_out_ = 0;
   std::optional<uint64_t> last_picture_pts_;
+  // The latest pts + duration of the samples delivered so far.
+  uint64_t presentation_end_ = 0;
   // Set by log_decoded_sample_count(): the decoder calls it just before it
   // hands the end frame's pts to check_output_pts().
   bool end_frame_next_ = false;
@@ -98,8 +100,10 @@ class avc_decoder_base_t : public frame_source_t {
 
   // Given the pts of every frame the decoder returns, end frames included.
   // Counts the pictures and warns (level 1) when a picture's pts is not
-  // above the previous one's, or the end time lies before the last picture;
-  // it never changes the value.
+  // above the previous one's. A picture's pts is never changed. An end
+  // frame's pts is raised to the end of presentation (the latest pts +
+  // duration of the samples delivered) when it lies before it, as it does
+  // when the last sample in decode order is a B-frame.
   void check_output_pts(uint64_t& pts);
 
   // Writes "<decoder_name>: decoded N pictures from M samples" at level 2.

@@ -4,6 +4,7 @@
 // samples a decoder pulls, the timing a track's samples announce, and a
 // loop that decodes a whole stream into digests and picture descriptions.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -108,6 +109,13 @@ struct track_timing_t {
   std::vector<uint64_t> presentation_times;  // dts + composition offset, in decode order
   uint64_t end_cursor = 0;                   // first_dts + every duration
   int32_t last_offset = 0;                   // composition offset of the last sample
+  uint64_t presentation_end = 0;             // the latest pts + duration
+
+  // Where the decoder puts its end: the cursor plus the last offset.
+  uint64_t decoder_end() const { return end_cursor + static_cast<uint64_t>(int64_t{last_offset}); }
+  // What the end frame carries: the base raises the decoder's end to the
+  // end of presentation when the last sample in decode order is a B-frame.
+  uint64_t end_time() const { return std::max(decoder_end(), presentation_end); }
 };
 
 inline track_timing_t read_timing(sample_source_t& source, std::optional<size_t> limit = {}) {
@@ -121,6 +129,8 @@ inline track_timing_t read_timing(sample_source_t& source, std::optional<size_t>
     timing.presentation_times.push_back(
         timing.end_cursor + static_cast<uint64_t>(int64_t{sample->composition_offset()}));
     timing.last_offset = sample->composition_offset();
+    timing.presentation_end =
+        std::max(timing.presentation_end, timing.presentation_times.back() + sample->duration());
     timing.end_cursor += sample->duration();
   }
   return timing;
