@@ -1,0 +1,7 @@
+#include "plugin.hpp"
+
+namespace vantor {
+
+plugin_t::~plugin_t() = default;
+
+}  // namespace vantor

@@ -1,0 +1,50 @@
+#include "fit_rect.hpp"
+
+#include <algorithm>
+
+#include "exception.hpp"
+
+namespace vantor::tools {
+
+namespace {
+
+using wide_t = unsigned __int128;  // products of three 32-bit terms
+
+// numerator / denominator rounded to the nearest even number, within [2, limit].
+uint32_t nearest_even(wide_t numerator, wide_t denominator, uint32_t limit) {
+  wide_t const pairs = (numerator + denominator) / (2 * denominator);
+  wide_t const even = pairs * 2;
+  return static_cast<uint32_t>(std::clamp<wide_t>(even, 2, limit));
+}
+
+uint32_t centred_even(uint32_t outer, uint32_t inner) { return ((outer - inner) / 2) & ~1u; }
+
+}  // namespace
+
+picture_rect_t fit_rect(uint32_t src_width, uint32_t src_height,
+                        const std::optional<fraction_t<unsigned int, unsigned int>>& sar,
+                        picture_size_t frame) {
+  VANTOR_CHECK(src_width > 0 && src_height > 0);
+  VANTOR_CHECK(frame.width >= 2 && frame.height >= 2);
+  VANTOR_CHECK(frame.width % 2 == 0 && frame.height % 2 == 0);
+
+  bool const square = !sar || sar->num == 0 || sar->den == 0;
+  // Display aspect ratio = display_w / display_h.
+  wide_t const display_w = wide_t{src_width} * (square ? 1u : sar->num);
+  wide_t const display_h = wide_t{src_height} * (square ? 1u : sar->den);
+
+  picture_rect_t rect;
+  // Full width unless that makes the picture taller than the frame.
+  if (wide_t{frame.width} * display_h <= wide_t{frame.height} * display_w) {
+    rect.width = frame.width;
+    rect.height = nearest_even(wide_t{frame.width} * display_h, display_w, frame.height);
+  } else {
+    rect.height = frame.height;
+    rect.width = nearest_even(wide_t{frame.height} * display_w, display_h, frame.width);
+  }
+  rect.x = centred_even(frame.width, rect.width);
+  rect.y = centred_even(frame.height, rect.height);
+  return rect;
+}
+
+}  // namespace vantor::tools

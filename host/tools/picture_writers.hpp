@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "mp4_full_sample.hpp"
+#include "transcode/video_base.hpp"
+
+namespace vantor::tools {
+
+// Writing the result failed; the message names the file and the cause.
+class output_error_t : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Writes each JPEG sample to its own file DIR/000001.jpg, DIR/000002.jpg, ...
+// Every file is complete and closed before the next one is started, so the
+// pictures written before a failure stay usable.
+class jpeg_folder_writer_t {
+ public:
+  // Creates `folder` (and its parents) when missing.
+  explicit jpeg_folder_writer_t(std::filesystem::path folder);
+
+  void write(const full_sample_t& sample);
+
+  uint64_t count() const noexcept { return count_; }
+  // DIR/000001.jpg for picture 1.
+  std::filesystem::path file_of(uint64_t number) const;
+  const std::filesystem::path& folder() const noexcept { return folder_; }
+
+ private:
+  std::filesystem::path folder_;
+  uint64_t count_ = 0;
+};
+
+// Writes the planes of every picture back to back to a file, or to standard
+// output for "-".
+class raw_writer_t {
+ public:
+  explicit raw_writer_t(const std::string& target);
+  ~raw_writer_t();
+  raw_writer_t(const raw_writer_t&) = delete;
+  raw_writer_t& operator=(const raw_writer_t&) = delete;
+
+  void write(const video::frame_t& frame);
+  // Flushes and closes; throws when the last bytes cannot be written.
+  void finish();
+
+  uint64_t count() const noexcept { return count_; }
+  uint64_t bytes() const noexcept { return bytes_; }
+  const std::string& name() const noexcept { return name_; }
+
+ private:
+  [[noreturn]] void fail(const char* what) const;
+
+  std::string name_;
+  std::FILE* file_ = nullptr;
+  bool owns_file_ = false;
+  uint64_t count_ = 0;
+  uint64_t bytes_ = 0;
+};
+
+}  // namespace vantor::tools

@@ -1,0 +1,204 @@
+#include "tool_options.hpp"
+
+#include <charconv>
+#include <limits>
+#include <string_view>
+
+namespace vantor::tools {
+
+namespace {
+
+// A decimal number made of digits only (no sign, no blanks) that fits `max`.
+std::optional<uint64_t> parse_number(std::string_view text, uint64_t max) {
+  if (text.empty()) return std::nullopt;
+  for (char const c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+  }
+  uint64_t value = 0;
+  auto const [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value > max) return std::nullopt;
+  return value;
+}
+
+// Splits "a<sep>b<sep>..." into exactly `count` numbers.
+std::optional<std::vector<uint32_t>> parse_numbers(std::string_view text, char separator,
+                                                   size_t count) {
+  std::vector<uint32_t> numbers;
+  while (true) {
+    size_t const end = text.find(separator);
+    auto const number = parse_number(text.substr(0, end), std::numeric_limits<uint32_t>::max());
+    if (!number) return std::nullopt;
+    numbers.push_back(static_cast<uint32_t>(*number));
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+  if (numbers.size() != count) return std::nullopt;
+  return numbers;
+}
+
+picture_size_t parse_size(std::string_view text) {
+  auto const numbers = parse_numbers(text, 'x', 2);
+  if (!numbers) {
+    throw usage_error_t("--size '" + std::string(text) +
+                        "' is not a size; write it as WIDTHxHEIGHT, e.g. --size 640x360");
+  }
+  picture_size_t const size{(*numbers)[0], (*numbers)[1]};
+  if (size.width == 0 || size.height == 0)
+    throw usage_error_t("--size " + std::string(text) + ": width and height must be above 0");
+  if (size.width % 2 != 0 || size.height % 2 != 0) {
+    throw usage_error_t("--size " + std::string(text) +
+                        ": width and height must be even (4:2:0 pictures have half-size chroma)");
+  }
+  return size;
+}
+
+picture_rect_t parse_rect(std::string_view text) {
+  auto const numbers = parse_numbers(text, ',', 4);
+  if (!numbers) {
+    throw usage_error_t("--rect '" + std::string(text) +
+                        "' is not a rectangle; write it as X,Y,WIDTH,HEIGHT, e.g. --rect 0,60,640,360");
+  }
+  picture_rect_t const rect{(*numbers)[0], (*numbers)[1], (*numbers)[2], (*numbers)[3]};
+  if (rect.width == 0 || rect.height == 0)
+    throw usage_error_t("--rect " + std::string(text) + ": width and height must be above 0");
+  if (rect.x % 2 != 0 || rect.y % 2 != 0 || rect.width % 2 != 0 || rect.height % 2 != 0) {
+    throw usage_error_t("--rect " + std::string(text) +
+                        ": position and size must be even (4:2:0 pictures have half-size chroma)");
+  }
+  return rect;
+}
+
+std::string parse_quality(std::string_view text) {
+  auto const quality = parse_number(text, std::numeric_limits<uint32_t>::max());
+  if (!quality)
+    throw usage_error_t("--quality '" + std::string(text) + "' is not a number from 0 to 100");
+  if (*quality > 100)
+    throw usage_error_t("--quality " + std::string(text) + " is above 100 (the best quality)");
+  return std::string(text);
+}
+
+int parse_log_level(std::string_view text) {
+  auto const level = parse_number(text, 4);
+  if (!level) throw usage_error_t("--log-level '" + std::string(text) + "' is not a level from 0 to 4");
+  return static_cast<int>(*level);
+}
+
+}  // namespace
+
+tool_options_t parse_tool_options(int argc, const char* const* argv) {
+  tool_options_t options;
+  bool input_given = false;
+  bool options_ended = false;
+
+  for (int i = 1; i < argc; ++i) {
+    std::string_view const argument = argv[i];
+    auto value = [&]() -> std::string_view {
+      if (i + 1 >= argc) throw usage_error_t(std::string(argument) + " needs a value");
+      return argv[++i];
+    };
+
+    if (options_ended || argument.empty() || argument[0] != '-' || argument == "-") {
+      if (input_given) {
+        throw usage_error_t("only one input file can be given ('" + options.input + "' and '" +
+                            std::string(argument) + "')");
+      }
+      options.input = std::string(argument);
+      input_given = true;
+    } else if (argument == "--") {
+      options_ended = true;
+    } else if (argument == "-h" || argument == "--help") {
+      options.help = true;
+    } else if (argument == "-o" || argument == "--output") {
+      options.output_dir = std::string(value());
+      options.output_dir_given = true;
+      if (options.output_dir.empty()) throw usage_error_t("-o needs a folder name");
+    } else if (argument == "--size") {
+      options.size = parse_size(value());
+    } else if (argument == "--rect") {
+      options.rect = parse_rect(value());
+    } else if (argument == "--fit") {
+      options.fit = true;
+    } else if (argument == "--quality") {
+      options.quality = parse_quality(value());
+    } else if (argument == "--raw") {
+      options.raw = std::string(value());
+      if (options.raw->empty()) throw usage_error_t("--raw needs a file name, or - for standard output");
+    } else if (argument == "--log-level") {
+      options.log_level = parse_log_level(value());
+    } else if (argument == "--plugins") {
+      options.plugins_dir = std::string(value());
+    } else {
+      throw usage_error_t("unknown option '" + std::string(argument) + "'");
+    }
+  }
+  if (options.help) return options;
+  if (input_given && options.input.empty()) throw usage_error_t("the input file name is empty");
+
+  if (options.rect && options.fit)
+    throw usage_error_t("--rect and --fit both place the picture; give only one of them");
+  if ((options.rect || options.fit) && !options.size)
+    throw usage_error_t(std::string(options.fit ? "--fit" : "--rect") +
+                        " places the picture inside --size WxH; give --size as well");
+  if (options.rect) {
+    picture_rect_t const& rect = *options.rect;
+    if (uint64_t{rect.x} + rect.width > options.size->width ||
+        uint64_t{rect.y} + rect.height > options.size->height) {
+      throw usage_error_t("--rect " + std::to_string(rect.x) + "," + std::to_string(rect.y) + "," +
+                          std::to_string(rect.width) + "," + std::to_string(rect.height) +
+                          " lies outside the " + std::to_string(options.size->width) + "x" +
+                          std::to_string(options.size->height) + " frame of --size");
+    }
+  }
+  if (options.raw && options.quality)
+    throw usage_error_t("--quality sets the JPEG quality and has no effect with --raw");
+  if (options.raw && options.output_dir_given)
+    throw usage_error_t("-o names the JPEG folder and has no effect with --raw");
+  return options;
+}
+
+std::string tool_help_text() {
+  return R"(Usage: vantor-transcode [INPUT] [options]
+
+Decodes the H.264 or HEVC video of INPUT (MP4, MOV, MKV, ...) and writes every
+picture as a JPEG file, or all pictures as raw planes. The decoder, the resize
+filter and the JPEG encoder are loaded from the plug-in modules.
+
+  INPUT               media file to read
+                      (default: the bundled sample clip h264_high_bframes.mp4)
+  -o, --output DIR    folder for the JPEG files DIR/000001.jpg, DIR/000002.jpg, ...;
+                      created if missing, existing files of the same name are
+                      replaced (default: out)
+  --size WxH          scale every picture to W x H pixels; both even
+                      (default: keep the decoded size)
+  --rect X,Y,W,H      with --size: scale the picture to W x H and place it at X,Y in a
+                      black frame of --size; all even, inside the frame
+                      (default: the picture fills the frame)
+  --fit               with --size: the largest centred rectangle that keeps the
+                      picture's display aspect ratio (letterbox or pillarbox)
+                      (default: off, the picture is stretched to --size)
+  --quality N         JPEG quality from 0 (smallest files) to 100 (best pictures)
+                      (default: the JPEG module's own, 30)
+  --raw FILE          write the decoded (and scaled) pictures' planes back to back to
+                      FILE instead of JPEG files; - writes to standard output.
+                      8-bit video gives yuv420p, 10-bit video yuv420p10le
+                      (default: off, JPEG files are written)
+  --log-level N       detail of the components' log on standard error: 0 errors,
+                      1 warnings, 2 configuration, 3 debug, 4 trace (default: 1)
+  --plugins DIR       folder of the plug-in modules (default: ../plugins next to
+                      the executable)
+  -h, --help          show this text
+
+Progress is shown on standard error while it is a terminal; a summary line
+follows at the end. Exit status: 0 done, 1 the input or the output failed (the
+JPEG files written before the failure are kept), 2 bad arguments.
+
+Examples:
+  vantor-transcode                                   thumbnails of the sample clip in out/
+  vantor-transcode movie.mp4 -o thumbs --size 640x360 --fit --quality 75
+  vantor-transcode movie.mp4 --size 640x480 --rect 0,60,640,360 -o letterboxed
+  vantor-transcode movie.mp4 --raw - | ffplay -f rawvideo -pixel_format yuv420p -video_size 320x240 -
+  vantor-transcode movie.mp4 --size 640x360 --raw - | ffmpeg -f rawvideo -pixel_format yuv420p -video_size 640x360 -framerate 25 -i - out.mkv
+)";
+}
+
+}  // namespace vantor::tools

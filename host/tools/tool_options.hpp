@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vantor::tools {
+
+// A command line that cannot be run; main() prints it with a hint to --help
+// and exits with status 2.
+class usage_error_t : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct picture_size_t {
+  uint32_t width = 0;
+  uint32_t height = 0;
+};
+
+struct picture_rect_t {
+  uint32_t x = 0;
+  uint32_t y = 0;
+  uint32_t width = 0;
+  uint32_t height = 0;
+
+  friend bool operator==(const picture_rect_t& a, const picture_rect_t& b) {
+    return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
+  }
+};
+
+// What vantor-transcode was asked to do. Empty `input` and `plugins_dir`
+// mean the bundled clip and the plug-in folder next to the executable.
+struct tool_options_t {
+  bool help = false;
+  std::string input;
+  std::string output_dir = "out";
+  bool output_dir_given = false;
+  std::optional<picture_size_t> size;
+  std::optional<picture_rect_t> rect;
+  bool fit = false;
+  std::optional<std::string> quality;  // passed to the JPEG module as given
+  std::optional<std::string> raw;      // a file name, or "-" for standard output
+  int log_level = 1;
+  std::string plugins_dir;
+};
+
+// Parses argv[1..argc) and checks everything that can be checked without
+// reading the input. Throws usage_error_t.
+tool_options_t parse_tool_options(int argc, const char* const* argv);
+
+// The text of --help.
+std::string tool_help_text();
+
+}  // namespace vantor::tools

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "log_context.hpp"
+#include "tool_options.hpp"
+
+namespace vantor::tools {
+
+// The input cannot be converted; the message names the file and the cause.
+class input_error_t : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The plug-in modules cannot be loaded or do not fit.
+class plugin_error_t : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct transcode_summary_t {
+  uint64_t pictures = 0;
+  double seconds = 0;
+  std::string output;  // where the pictures went, for the summary line
+};
+
+struct transcode_job_t {
+  std::string input;
+  std::string plugins_folder;
+  tool_options_t options;
+  bool show_progress = false;
+};
+
+// Decodes `job.input` through the plug-in modules and writes JPEG files or
+// raw planes. Throws input_error_t, plugin_error_t and output_error_t (from
+// picture_writers.hpp); the pictures written before a failure are kept.
+transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log_context);
+
+// "75 pictures in 0.84 s (89.3 fps) -> out/000001.jpg ... out/000075.jpg"
+std::string summary_line(const transcode_summary_t& summary);
+
+}  // namespace vantor::tools

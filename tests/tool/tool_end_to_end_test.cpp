@@ -1,0 +1,317 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <turbojpeg.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "plugins/plugin_test_support.hpp"
+#include "support/md5.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct run_result_t {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string read_file(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::string quoted(const std::string& text) {
+  std::string result = "'";
+  for (char const c : text) result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return result + "'";
+}
+
+class ToolEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    work_ = fs::path(::testing::TempDir()) /
+            (std::string("vantor_tool_") + info->name() + "_" + std::to_string(getpid()));
+    fs::remove_all(work_);
+    fs::create_directories(work_);
+  }
+  void TearDown() override { fs::remove_all(work_); }
+
+  // Runs the tool in the work folder with stdout and stderr in files.
+  run_result_t run(const std::vector<std::string>& arguments) {
+    std::string command = "cd " + quoted(work_.string()) + " && ";
+    if (const char* emulator = std::getenv("VANTOR_TEST_EMULATOR"); emulator && *emulator)
+      command += std::string(emulator) + " ";
+    command += quoted(std::string(VANTOR_BUILD_DIR) + "/bin/vantor-transcode");
+    for (const std::string& argument : arguments) command += " " + quoted(argument);
+    command += " >stdout.txt 2>stderr.txt </dev/null";
+    int const status = std::system(command.c_str());
+    run_result_t result;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = read_file(work_ / "stdout.txt");
+    result.err = read_file(work_ / "stderr.txt");
+    return result;
+  }
+
+  std::vector<fs::path> jpegs(const std::string& folder) {
+    std::vector<fs::path> files;
+    if (!fs::is_directory(work_ / folder)) return files;
+    for (const auto& entry : fs::directory_iterator(work_ / folder)) files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    return files;
+  }
+
+  fs::path work_;
+};
+
+struct jpeg_info_t {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> luma;  // decoded grey picture
+};
+
+// Decodes with libjpeg-turbo, independent of the encoder under test.
+jpeg_info_t decode_jpeg(const fs::path& path) {
+  std::string const bytes = read_file(path);
+  jpeg_info_t info;
+  tjhandle const handle = tjInitDecompress();
+  int subsampling = 0, colorspace = 0;
+  auto* const data = reinterpret_cast<unsigned char*>(const_cast<char*>(bytes.data()));
+  if (tjDecompressHeader3(handle, data, bytes.size(), &info.width, &info.height, &subsampling,
+                          &colorspace) == 0) {
+    info.luma.resize(size_t(info.width) * info.height);
+    if (tjDecompress2(handle, data, bytes.size(), info.luma.data(), info.width, 0, info.height,
+                      TJPF_GRAY, 0) != 0) {
+      info.luma.clear();
+    }
+  }
+  tjDestroy(handle);
+  return info;
+}
+
+std::string clip(const std::string& name) { return vantor::testing::clip_path(name); }
+
+std::string md5_of_file(const fs::path& path) {
+  std::string const bytes = read_file(path);
+  vantor::testing::md5_t md5;
+  md5.update(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  return md5.hex();
+}
+
+TEST_F(ToolEndToEnd, DefaultRunConvertsTheBundledClipIntoOut) {
+  run_result_t const result = run({});
+  ASSERT_EQ(result.status, 0) << result.err;
+  std::vector<fs::path> const files = jpegs("out");
+  ASSERT_EQ(files.size(), 75u) << result.err;
+  EXPECT_EQ(files.front().filename(), "000001.jpg");
+  EXPECT_EQ(files.back().filename(), "000075.jpg");
+  for (const fs::path& file : files) {
+    jpeg_info_t const info = decode_jpeg(file);
+    EXPECT_EQ(info.width, 320) << file;
+    EXPECT_EQ(info.height, 240) << file;
+    EXPECT_FALSE(info.luma.empty()) << file << " does not decode";
+  }
+  EXPECT_NE(result.out.find("75 pictures in "), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("out/000075.jpg"), std::string::npos) << result.out;
+  EXPECT_TRUE(result.err.empty()) << "progress on a non-terminal: " << result.err;
+}
+
+TEST_F(ToolEndToEnd, RawOutputMatchesTheReferenceDecoder) {
+  for (const char* name : {"h264_high_bframes.mp4", "h264_mkv.mkv", "hevc_main_bframes.mp4",
+                           "hevc_main10.mp4", "h264_fullrange.mp4", "h264_size_change.mp4"}) {
+    run_result_t const result = run({clip(name), "--raw", "frames.yuv"});
+    ASSERT_EQ(result.status, 0) << name << ": " << result.err;
+    EXPECT_EQ(md5_of_file(work_ / "frames.yuv"), vantor::testing::clip_reference(name).at("raw_md5"))
+        << name;
+  }
+}
+
+TEST_F(ToolEndToEnd, RawToStandardOutputKeepsTheSummaryOffIt) {
+  run_result_t const result = run({clip("h264_mkv.mkv"), "--raw", "-"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  vantor::testing::md5_t md5;
+  md5.update(reinterpret_cast<const uint8_t*>(result.out.data()), result.out.size());
+  EXPECT_EQ(md5.hex(), vantor::testing::clip_reference("h264_mkv.mkv").at("raw_md5"));
+  EXPECT_NE(result.err.find("50 pictures"), std::string::npos) << result.err;
+}
+
+TEST_F(ToolEndToEnd, SizeScalesEveryJpeg) {
+  run_result_t const result = run({clip("hevc_main_bframes.mp4"), "-o", "small/sub", "--size", "160x90"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  std::vector<fs::path> const files = jpegs("small/sub");
+  ASSERT_EQ(files.size(), 50u);
+  jpeg_info_t const info = decode_jpeg(files[10]);
+  EXPECT_EQ(info.width, 160);
+  EXPECT_EQ(info.height, 90);
+}
+
+struct box_t {
+  uint32_t x0, y0, x1, y1;  // inclusive-exclusive
+  bool operator==(const box_t& o) const {
+    return x0 == o.x0 && y0 == o.y0 && x1 == o.x1 && y1 == o.y1;
+  }
+};
+
+// The bounding box of the luma samples that are not black (16) in the first
+// picture of a raw yuv420p file of `width` x `height` pictures.
+box_t picture_box(const fs::path& raw, uint32_t width, uint32_t height) {
+  std::string const bytes = read_file(raw);
+  box_t box{width, height, 0, 0};
+  if (bytes.size() < size_t(width) * height * 3 / 2) return box;
+  for (uint32_t y = 0; y < height; ++y) {
+    for (uint32_t x = 0; x < width; ++x) {
+      if (static_cast<uint8_t>(bytes[size_t(y) * width + x]) == 16) continue;
+      box.x0 = std::min(box.x0, x);
+      box.y0 = std::min(box.y0, y);
+      box.x1 = std::max(box.x1, x + 1);
+      box.y1 = std::max(box.y1, y + 1);
+    }
+  }
+  return box;
+}
+
+TEST_F(ToolEndToEnd, FitLetterboxesWideVideoInANarrowFrame) {
+  run_result_t const result = run({clip("h264_mkv.mkv"), "--size", "320x240", "--fit", "--raw", "f.yuv"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(fs::file_size(work_ / "f.yuv"), 50u * 320 * 240 * 3 / 2);
+  EXPECT_EQ(picture_box(work_ / "f.yuv", 320, 240), (box_t{0, 30, 320, 210}));
+}
+
+TEST_F(ToolEndToEnd, FitPillarboxesNarrowVideoInAWideFrame) {
+  run_result_t const result =
+      run({clip("h264_high_bframes.mp4"), "--size", "640x360", "--fit", "--raw", "f.yuv"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(picture_box(work_ / "f.yuv", 640, 360), (box_t{80, 0, 560, 360}));
+}
+
+TEST_F(ToolEndToEnd, FitJpegsHaveTheFrameSizeAndBlackBars) {
+  run_result_t const result = run({clip("h264_mkv.mkv"), "--size", "320x240", "--fit", "-o", "fit"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  std::vector<fs::path> const files = jpegs("fit");
+  ASSERT_EQ(files.size(), 50u);
+  jpeg_info_t const info = decode_jpeg(files[0]);
+  ASSERT_EQ(info.width, 320);
+  ASSERT_EQ(info.height, 240);
+  ASSERT_EQ(info.luma.size(), 320u * 240);
+  // Rows 0-23 and 216-239 are whole 8x8 blocks of bar (the bars end at 30
+  // and 210), untouched by ringing from the picture.
+  int bright_in_picture = 0;
+  int lit_bar_samples = 0;
+  for (int y = 0; y < 240; ++y) {
+    for (int x = 0; x < 320; ++x) {
+      uint8_t const luma = info.luma[size_t(y) * 320 + x];
+      if ((y < 24 || y >= 216) && luma > 4) ++lit_bar_samples;
+      if (y >= 30 && y < 210 && luma > 64) ++bright_in_picture;
+    }
+  }
+  EXPECT_EQ(lit_bar_samples, 0);
+  EXPECT_GT(bright_in_picture, 320 * 180 / 4) << "the picture area is mostly dark";
+}
+
+TEST_F(ToolEndToEnd, RectPlacesThePictureExactly) {
+  run_result_t const result =
+      run({clip("h264_mkv.mkv"), "--size", "320x240", "--rect", "40,20,160,90", "--raw", "r.yuv"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(picture_box(work_ / "r.yuv", 320, 240), (box_t{40, 20, 200, 110}));
+}
+
+TEST_F(ToolEndToEnd, HigherQualityMakesLargerFiles) {
+  auto total_size = [&](const char* quality, const char* folder) {
+    run_result_t const result = run({clip("h264_mkv.mkv"), "--quality", quality, "-o", folder});
+    EXPECT_EQ(result.status, 0) << result.err;
+    uintmax_t total = 0;
+    for (const fs::path& file : jpegs(folder)) total += fs::file_size(file);
+    return total;
+  };
+  uintmax_t const low = total_size("5", "low");
+  uintmax_t const high = total_size("95", "high");
+  EXPECT_GT(high, low * 2) << "--quality does not reach the encoder";
+}
+
+TEST_F(ToolEndToEnd, HelpListsOptionsAndExitsZero) {
+  run_result_t const result = run({"--help"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_NE(result.out.find("Usage: vantor-transcode"), std::string::npos);
+  EXPECT_NE(result.out.find("--plugins DIR"), std::string::npos);
+  EXPECT_FALSE(fs::exists(work_ / "out")) << "--help must not convert anything";
+}
+
+// One line on stderr, "vantor-transcode: <file>: ..." containing `cause`.
+void expect_input_error(const run_result_t& result, const std::string& file, const std::string& cause) {
+  EXPECT_EQ(result.status, 1) << result.err;
+  EXPECT_EQ(result.err.rfind("vantor-transcode: " + file + ": ", 0), 0u) << result.err;
+  EXPECT_NE(result.err.find(cause), std::string::npos) << result.err;
+  EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+}
+
+TEST_F(ToolEndToEnd, BadInputsExitOneNamingFileAndCause) {
+  expect_input_error(run({clip("README.md")}), clip("README.md"), "cannot open");
+  expect_input_error(run({"missing.mp4"}), "missing.mp4", "No such file");
+  expect_input_error(run({clip("hevc_422.mp4")}), clip("hevc_422.mp4"),
+                     "unsupported pixel format yuv422p");
+
+  // A JPEG picture is a video to libavformat, but not H.264 or HEVC.
+  ASSERT_EQ(run({clip("h264_mkv.mkv"), "-o", "j"}).status, 0);
+  std::string const picture = (work_ / "j" / "000001.jpg").string();
+  expect_input_error(run({picture, "-o", "k"}), picture, "H.264");
+
+  std::string const bytes = read_file(clip("h264_high_bframes.mp4"));
+  std::string const truncated = (work_ / "truncated.mp4").string();
+  std::ofstream(truncated, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+  run_result_t const result = run({truncated, "-o", "t"});
+  EXPECT_EQ(result.status, 1) << result.err;
+  EXPECT_EQ(result.err.rfind("vantor-transcode: " + truncated + ": ", 0), 0u) << result.err;
+}
+
+TEST_F(ToolEndToEnd, CorruptedDataNeverCrashes) {
+  std::string bytes = read_file(clip("h264_high_bframes.mp4"));
+  for (size_t i = bytes.size() / 4; i < bytes.size() * 3 / 4; i += 7) bytes[i] = char(bytes[i] ^ 0x5a);
+  std::string const corrupted = (work_ / "corrupted.mp4").string();
+  std::ofstream(corrupted, std::ios::binary) << bytes;
+  run_result_t const result = run({corrupted, "-o", "c"});
+  ASSERT_TRUE(result.status == 0 || result.status == 1) << result.status << " " << result.err;
+  if (result.status == 1) {
+    EXPECT_EQ(result.err.rfind("vantor-transcode: " + corrupted + ": ", 0), 0u) << result.err;
+  }
+}
+
+TEST_F(ToolEndToEnd, SizeChangeStopsJpegsWithAHintAndKeepsThoseWritten) {
+  run_result_t const result = run({clip("h264_size_change.mp4"), "-o", "sc"});
+  expect_input_error(result, clip("h264_size_change.mp4"), "from 320x240 to 176x144 at picture 26");
+  EXPECT_NE(result.err.find("--size"), std::string::npos);
+  EXPECT_EQ(jpegs("sc").size(), 25u);
+
+  run_result_t const scaled = run({clip("h264_size_change.mp4"), "-o", "sc2", "--size", "176x144"});
+  EXPECT_EQ(scaled.status, 0) << scaled.err;
+  EXPECT_EQ(jpegs("sc2").size(), 50u);
+}
+
+TEST_F(ToolEndToEnd, BadArgumentsExitTwoWithAHint) {
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"--size", "0x240"}, {"--size", "321x240"}, {"--size", "320by240"},
+        {"--size", "320x240", "--rect", "0,0,322,240"}, {"--quality", "101"}, {"--frobnicate"}}) {
+    run_result_t const result = run(arguments);
+    EXPECT_EQ(result.status, 2) << arguments[0] << " " << result.err;
+    EXPECT_NE(result.err.find("Try 'vantor-transcode --help'"), std::string::npos) << result.err;
+  }
+  EXPECT_FALSE(fs::exists(work_ / "out")) << "bad arguments must not start a conversion";
+}
+
+TEST_F(ToolEndToEnd, MissingPluginsAreReported) {
+  run_result_t const result = run({"--plugins", (work_ / "nowhere").string()});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find("cannot load plug-in module"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("--plugins"), std::string::npos) << result.err;
+}
+
+}  // namespace

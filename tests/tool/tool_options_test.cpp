@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tool_options.hpp"
+
+namespace {
+
+using vantor::tools::parse_tool_options;
+using vantor::tools::picture_rect_t;
+using vantor::tools::tool_options_t;
+using vantor::tools::usage_error_t;
+
+tool_options_t parse(std::vector<const char*> arguments) {
+  arguments.insert(arguments.begin(), "vantor-transcode");
+  return parse_tool_options(static_cast<int>(arguments.size()), arguments.data());
+}
+
+std::string usage_error(std::vector<const char*> arguments) {
+  try {
+    parse(std::move(arguments));
+  } catch (const usage_error_t& e) {
+    return e.what();
+  }
+  return "(accepted)";
+}
+
+TEST(ToolOptions, Defaults) {
+  tool_options_t const options = parse({});
+  EXPECT_TRUE(options.input.empty());
+  EXPECT_EQ(options.output_dir, "out");
+  EXPECT_FALSE(options.size);
+  EXPECT_FALSE(options.rect);
+  EXPECT_FALSE(options.fit);
+  EXPECT_FALSE(options.quality);
+  EXPECT_FALSE(options.raw);
+  EXPECT_EQ(options.log_level, 1);
+  EXPECT_TRUE(options.plugins_dir.empty());
+}
+
+TEST(ToolOptions, ReadsEveryOption) {
+  tool_options_t const options = parse({"clip.mp4", "-o", "thumbs", "--size", "640x480", "--rect",
+                                        "0,60,640,360", "--quality", "75", "--log-level", "3",
+                                        "--plugins", "/opt/p"});
+  EXPECT_EQ(options.input, "clip.mp4");
+  EXPECT_EQ(options.output_dir, "thumbs");
+  ASSERT_TRUE(options.size);
+  EXPECT_EQ(options.size->width, 640u);
+  EXPECT_EQ(options.size->height, 480u);
+  EXPECT_EQ(options.rect, (picture_rect_t{0, 60, 640, 360}));
+  EXPECT_EQ(options.quality, "75");
+  EXPECT_EQ(options.log_level, 3);
+  EXPECT_EQ(options.plugins_dir, "/opt/p");
+
+  tool_options_t const raw = parse({"--raw", "-", "--size", "320x240", "--fit", "--", "-odd-name.mp4"});
+  EXPECT_EQ(raw.raw, "-");
+  EXPECT_TRUE(raw.fit);
+  EXPECT_EQ(raw.input, "-odd-name.mp4");
+  EXPECT_TRUE(parse({"x.mp4", "--size", "2x2", "--help"}).help);
+}
+
+TEST(ToolOptions, MalformedZeroAndOddSizes) {
+  for (const char* size : {"640", "640x", "x480", "640x480x2", "-640x480", "640 x480", "+640x480",
+                           "640X480", "axb", "99999999999x2"}) {
+    EXPECT_NE(usage_error({"--size", size}).find("is not a size"), std::string::npos) << size;
+  }
+  EXPECT_NE(usage_error({"--size", "0x480"}).find("above 0"), std::string::npos);
+  EXPECT_NE(usage_error({"--size", "640x0"}).find("above 0"), std::string::npos);
+  EXPECT_NE(usage_error({"--size", "641x480"}).find("even"), std::string::npos);
+  EXPECT_NE(usage_error({"--size", "640x481"}).find("even"), std::string::npos);
+}
+
+TEST(ToolOptions, RectanglesMustBeWellFormedEvenAndInside) {
+  EXPECT_NE(usage_error({"--size", "640x480", "--rect", "0,0,640"}).find("is not a rectangle"),
+            std::string::npos);
+  EXPECT_NE(usage_error({"--size", "640x480", "--rect", "0,0,0,480"}).find("above 0"),
+            std::string::npos);
+  EXPECT_NE(usage_error({"--size", "640x480", "--rect", "1,0,320,240"}).find("even"),
+            std::string::npos);
+  EXPECT_NE(usage_error({"--size", "640x480", "--rect", "2,0,640,480"}).find("outside"),
+            std::string::npos);
+  EXPECT_NE(usage_error({"--size", "640x480", "--rect", "0,4294967294,2,2"}).find("outside"),
+            std::string::npos);
+  EXPECT_EQ(usage_error({"--size", "640x480", "--rect", "320,240,320,240"}), "(accepted)");
+  EXPECT_NE(usage_error({"--rect", "0,0,2,2"}).find("give --size"), std::string::npos);
+  EXPECT_NE(usage_error({"--fit"}).find("give --size"), std::string::npos);
+  EXPECT_NE(usage_error({"--size", "640x480", "--fit", "--rect", "0,0,2,2"}).find("only one"),
+            std::string::npos);
+}
+
+TEST(ToolOptions, QualityAndLogLevelRanges) {
+  EXPECT_EQ(parse({"--quality", "0"}).quality, "0");
+  EXPECT_EQ(parse({"--quality", "100"}).quality, "100");
+  EXPECT_NE(usage_error({"--quality", "101"}).find("above 100"), std::string::npos);
+  EXPECT_NE(usage_error({"--quality", "-1"}).find("not a number"), std::string::npos);
+  EXPECT_NE(usage_error({"--quality", "high"}).find("not a number"), std::string::npos);
+  EXPECT_NE(usage_error({"--log-level", "5"}).find("0 to 4"), std::string::npos);
+  EXPECT_NE(usage_error({"--raw", "x.yuv", "--quality", "50"}).find("--raw"), std::string::npos);
+  EXPECT_NE(usage_error({"--raw", "x.yuv", "-o", "dir"}).find("--raw"), std::string::npos);
+}
+
+TEST(ToolOptions, MissingValuesUnknownOptionsAndTwoInputs) {
+  EXPECT_NE(usage_error({"--size"}).find("--size needs a value"), std::string::npos);
+  EXPECT_NE(usage_error({"-o"}).find("-o needs a value"), std::string::npos);
+  EXPECT_NE(usage_error({"--sise", "2x2"}).find("unknown option '--sise'"), std::string::npos);
+  EXPECT_NE(usage_error({"a.mp4", "b.mp4"}).find("only one input"), std::string::npos);
+}
+
+TEST(ToolOptions, HelpMentionsEveryOptionWithItsDefault) {
+  std::string const help = vantor::tools::tool_help_text();
+  for (const char* option : {"-o, --output DIR", "--size WxH", "--rect X,Y,W,H", "--fit",
+                             "--quality N", "--raw FILE", "--log-level N", "--plugins DIR",
+                             "(default: out)", "(default: the JPEG module's own, 30)",
+                             "(default: 1)", "Examples:"}) {
+    EXPECT_NE(help.find(option), std::string::npos) << option;
+  }
+}
+
+}  // namespace
