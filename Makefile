@@ -28,7 +28,8 @@ test: build
 
 run: build
 	@if [ -x $(BUILD)/bin/vantor-transcode ]; then \
-	  $(BUILD)/bin/vantor-transcode -o out; \
+	  $(BUILD)/bin/vantor-transcode -o out && \
+	  echo "The thumbnails of the bundled clip are in $$(pwd)/out/"; \
 	else \
 	  echo "vantor-transcode is not built yet; the libraries and tests are in $(BUILD)/"; \
 	fi
