@@ -17,4 +17,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/aarch64-linux-gnu/pkgconfig")
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64;-L;${VANTOR_CROSS_SYSROOT})
+# The cross sysroot's loader must be paired with the sysroot's own libc:
+# with arm64 multiarch packages installed (libturbojpeg for the tests), the
+# loader would otherwise pick up the multiarch libc of another release,
+# and threaded programs hang at exit.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64;-L;${VANTOR_CROSS_SYSROOT};-E;
+    LD_LIBRARY_PATH=${VANTOR_CROSS_SYSROOT}/lib:/usr/lib/aarch64-linux-gnu)

@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# Robustness checks, as CI runs them; each step sets itself up on a fresh
+# machine (packages, FFmpeg, its own build tree).
+#
+#   scripts/ci-robustness.sh [all]   smoke, then tsan, then valgrind
+#   scripts/ci-robustness.sh smoke   each fuzz target for $SMOKE_SECONDS (20), and
+#                                    every committed regression input
+#   scripts/ci-robustness.sh tsan    the concurrency test under ThreadSanitizer
+#   scripts/ci-robustness.sh valgrind  decoder, component and tool tests under
+#                                    valgrind --leak-check=full
+#
+# On this 2-core machine: smoke about 2 min (four targets, two at a time,
+# plus the clang build), tsan about 3 min with its build, valgrind about
+# 10 min with its build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+TSAN_BUILD=${TSAN_BUILD:-build-tsan}
+VALGRIND_BUILD=${VALGRIND_BUILD:-build-valgrind}
+JOBS=${JOBS:-2}
+
+ensure_packages() {
+  local missing=()
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
+      || missing+=("$package")
+  done
+  if ((${#missing[@]})); then
+    echo "ci-robustness: installing ${missing[*]}" >&2
+    apt-get update -qq >&2
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+  fi
+}
+
+# Configures a GCC tree once; FFmpeg comes from the project's set-up.
+configure() {
+  local dir=$1
+  shift
+  mkdir -p "$dir"
+  if [[ ! -s $dir/.ffmpeg-prefix ]]; then
+    scripts/setup.sh > "$dir/.ffmpeg-prefix.tmp"
+    mv "$dir/.ffmpeg-prefix.tmp" "$dir/.ffmpeg-prefix"
+  fi
+  if [[ ! -f $dir/CMakeCache.txt ]]; then
+    cmake -S . -B "$dir" -DCMAKE_PREFIX_PATH="$(cat "$dir/.ffmpeg-prefix")" "$@" >/dev/null
+  fi
+}
+
+step_smoke() {
+  ensure_packages clang libclang-rt-14-dev
+  FUZZ_SECONDS=${SMOKE_SECONDS:-20} FUZZ_JOBS=${FUZZ_JOBS:-2} scripts/fuzz.sh run
+  scripts/fuzz.sh regress
+}
+
+# ThreadSanitizer needs the old mmap layout on kernels with wide ASLR.
+no_aslr() {
+  if setarch "$(uname -m)" -R true 2>/dev/null; then
+    setarch "$(uname -m)" -R "$@"
+  else
+    "$@"
+  fi
+}
+
+step_tsan() {
+  configure "$TSAN_BUILD" -DVANTOR_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake --build "$TSAN_BUILD" -j "$JOBS" --target test_concurrency
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
+    VANTOR_TEST_DATA_DIR="$PWD/tests/data" no_aslr "$TSAN_BUILD/bin/test_concurrency"
+}
+
+step_valgrind() {
+  ensure_packages valgrind
+  configure "$VALGRIND_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake --build "$VALGRIND_BUILD" -j "$JOBS" \
+    --target test_decoders test_components test_tool vantor-transcode vantor_plugins
+  local logs=$VALGRIND_BUILD/valgrind-logs
+  rm -rf "$logs"
+  mkdir -p "$logs"
+  local valgrind=(valgrind --leak-check=full --error-exitcode=1 --num-callers=30
+                  --suppressions="$PWD/tests/robustness/valgrind.supp")
+  local failed=0
+  for test in test_decoders test_components test_tool; do
+    local start=$SECONDS
+    # The tool tests start vantor-transcode; it runs under valgrind too,
+    # each process with its own log.
+    if VANTOR_TEST_DATA_DIR="$PWD/tests/data" \
+       VANTOR_TEST_EMULATOR="${valgrind[*]} --log-file=$PWD/$logs/tool-%p.log" \
+       "${valgrind[@]}" --log-file="$logs/$test.log" "$VALGRIND_BUILD/bin/$test" \
+       > "$logs/$test.out" 2>&1; then
+      echo "valgrind: $test clean in $((SECONDS - start)) s"
+    else
+      echo "valgrind: $test FAILED (see $logs/$test.log and $logs/$test.out)" >&2
+      grep -E "ERROR SUMMARY|definitely|indirectly|FAILED" "$logs/$test.log" "$logs/$test.out" | head >&2 || true
+      failed=1
+    fi
+  done
+  # A child's errors show only in its log: its exit code is the test's to judge.
+  local children=0
+  for log in "$logs"/tool-*.log; do
+    [[ -e $log ]] || continue
+    children=$((children + 1))
+    if ! grep -q "ERROR SUMMARY: 0 errors" "$log"; then
+      echo "valgrind: vantor-transcode: errors in $log" >&2
+      grep -E "ERROR SUMMARY|definitely|indirectly" "$log" | head >&2 || true
+      failed=1
+    fi
+  done
+  echo "valgrind: $children runs of vantor-transcode checked"
+  return "$failed"
+}
+
+timed() {
+  local start=$SECONDS
+  "$@"
+  echo "ci-robustness: $1 took $((SECONDS - start)) s"
+}
+
+case "${1:-all}" in
+  smoke) timed step_smoke ;;
+  tsan) timed step_tsan ;;
+  valgrind) timed step_valgrind ;;
+  all) timed step_smoke; timed step_tsan; timed step_valgrind ;;
+  *) echo "usage: $0 [all | smoke | tsan | valgrind]" >&2; exit 2 ;;
+esac

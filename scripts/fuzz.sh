@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# The libFuzzer targets: build them, seed them from the committed clips and
+# run each for a bounded time.
+#
+#   scripts/fuzz.sh build                 packages, FFmpeg, clang build in $FUZZ_BUILD
+#   scripts/fuzz.sh run [target...]       each target for $FUZZ_SECONDS (default 60)
+#   scripts/fuzz.sh regress               replay tests/fuzz/regressions/<target>/*
+#
+# FUZZ_JOBS targets run at once (default 1); FUZZ_NICE is their niceness
+# (default 10). The corpora grow in $FUZZ_BUILD/corpus/<target>/ and survive
+# between runs; a finding is written to $FUZZ_BUILD/artifacts/<target>/ and
+# makes the run fail. Copy it to tests/fuzz/regressions/<target>/ once fixed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+FUZZ_BUILD=${FUZZ_BUILD:-build-fuzz}
+FUZZ_SECONDS=${FUZZ_SECONDS:-60}
+FUZZ_JOBS=${FUZZ_JOBS:-1}
+FUZZ_NICE=${FUZZ_NICE:-10}
+TARGETS=(decoder_chain annexb file_source options)
+
+# Per-input limits: a hang or a runaway allocation is a finding too.
+# Every target runs one input in milliseconds; 25 s leaves room for
+# the slowest seeds under ASan on a loaded machine.
+LIBFUZZER_FLAGS=(-timeout=25 -rss_limit_mb=2560 -malloc_limit_mb=2048 -max_len=65536
+                 -print_final_stats=1)
+
+ensure_packages() {
+  local missing=()
+  for package in clang libclang-rt-14-dev; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
+      || missing+=("$package")
+  done
+  if ((${#missing[@]})); then
+    echo "fuzz: installing ${missing[*]}" >&2
+    apt-get update -qq >&2
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+  fi
+}
+
+build() {
+  ensure_packages
+  mkdir -p "$FUZZ_BUILD"
+  if [[ ! -s $FUZZ_BUILD/.ffmpeg-prefix ]]; then
+    scripts/setup.sh > "$FUZZ_BUILD/.ffmpeg-prefix.tmp"
+    mv "$FUZZ_BUILD/.ffmpeg-prefix.tmp" "$FUZZ_BUILD/.ffmpeg-prefix"
+  fi
+  if [[ ! -f $FUZZ_BUILD/CMakeCache.txt ]]; then
+    CC=clang CXX=clang++ cmake -S . -B "$FUZZ_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_PREFIX_PATH="$(cat "$FUZZ_BUILD/.ffmpeg-prefix")" \
+      -DVANTOR_FUZZ=ON -DVANTOR_BUILD_TESTS=OFF >/dev/null
+  fi
+  cmake --build "$FUZZ_BUILD" -j "${FUZZ_BUILD_JOBS:-2}" --target vantor_fuzz
+}
+
+# Seeds are made afresh each time (they are cheap); the corpus directory
+# keeps whatever earlier runs found.
+seed() {
+  local seeds=$FUZZ_BUILD/seeds
+  rm -rf "$seeds"
+  mkdir -p "$seeds"/{decoder_chain,annexb,file_source,options}
+  "$FUZZ_BUILD/bin/fuzz_make_seeds" tests/data "$seeds"
+  cp tests/data/*.mp4 tests/data/*.mkv tests/data/*.h264 tests/decoders/data/*.mp4 "$seeds/file_source/"
+  # Option configurations: fields separated by NUL (see options_entry.hpp).
+  printf 'jpg\0quality\00075' > "$seeds/options/quality"
+  printf 'jpg\0quality\00050\0quality\00080' > "$seeds/options/twice"
+  printf 'jpg\0Quality\0001' > "$seeds/options/capital"
+  printf 'jpg\0quality\0004294967296' > "$seeds/options/overflow"
+  printf 'jpg\0quality\000-1\0a\0007' > "$seeds/options/sign"
+  printf 'jpg\0b\0002\0a\0003\0quality\000101' > "$seeds/options/wide"
+  for target in "${TARGETS[@]}"; do
+    mkdir -p "$FUZZ_BUILD/corpus/$target"
+    if [[ -d tests/fuzz/regressions/$target ]]; then
+      cp tests/fuzz/regressions/"$target"/* "$seeds/$target/" 2>/dev/null || true
+    fi
+  done
+}
+
+run_target() {
+  local target=$1
+  local artifacts=$FUZZ_BUILD/artifacts/$target/
+  local log=$FUZZ_BUILD/logs/$target.log
+  mkdir -p "$artifacts" "$(dirname "$log")"
+  local start=$SECONDS status=0
+  nice -n "$FUZZ_NICE" "$FUZZ_BUILD/bin/fuzz_$target" "${LIBFUZZER_FLAGS[@]}" \
+    -max_total_time="$FUZZ_SECONDS" -artifact_prefix="$artifacts" \
+    "$FUZZ_BUILD/corpus/$target" "$FUZZ_BUILD/seeds/$target" > "$log" 2>&1 || status=$?
+  local runs
+  runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo "?")
+  if ((status == 0)); then
+    echo "fuzz: $target: $runs executions in $((SECONDS - start)) s, no finding"
+  else
+    echo "fuzz: $target: FINDING after $((SECONDS - start)) s (exit $status); see $log and $artifacts" >&2
+    grep -E '^(==[0-9]+==ERROR|SUMMARY|.*runtime error|.*fuzz finding|.*terminate called)' "$log" | head -5 >&2 || true
+  fi
+  return "$status"
+}
+
+run() {
+  local targets=("$@")
+  ((${#targets[@]})) || targets=("${TARGETS[@]}")
+  build
+  seed
+  local failed=0 pids=() names=()
+  for target in "${targets[@]}"; do
+    if ((${#pids[@]} >= FUZZ_JOBS)); then
+      wait "${pids[0]}" || failed=1
+      pids=("${pids[@]:1}")
+    fi
+    run_target "$target" &
+    pids+=("$!")
+  done
+  for pid in "${pids[@]}"; do wait "$pid" || failed=1; done
+  return "$failed"
+}
+
+# Each committed regression input once, through the sanitized binaries.
+regress() {
+  build
+  local failed=0 count=0
+  for target in "${TARGETS[@]}"; do
+    local dir=tests/fuzz/regressions/$target
+    [[ -d $dir ]] || continue
+    local files=("$dir"/*)
+    [[ -e ${files[0]} ]] || continue
+    count=$((count + ${#files[@]}))
+    "$FUZZ_BUILD/bin/fuzz_$target" -runs=1 "${files[@]}" > "$FUZZ_BUILD/regress-$target.log" 2>&1 \
+      || { echo "fuzz: $target: a regression input fails; see $FUZZ_BUILD/regress-$target.log" >&2; failed=1; }
+  done
+  echo "fuzz: replayed $count regression inputs"
+  return "$failed"
+}
+
+case "${1:-run}" in
+  build) build ;;
+  run) shift || true; run "$@" ;;
+  regress) regress ;;
+  *) echo "usage: $0 build | run [target...] | regress" >&2; exit 2 ;;
+esac
