@@ -46,6 +46,22 @@ struct queued_packet_t {
   bool corrupt = false;
 };
 
+// Times come from the file, so any sum or difference of two may overflow.
+std::optional<int64_t> add_ticks(int64_t a, int64_t b) {
+  int64_t result = 0;
+  if (__builtin_add_overflow(a, b, &result)) return std::nullopt;
+  return result;
+}
+std::optional<int64_t> sub_ticks(int64_t a, int64_t b) {
+  int64_t result = 0;
+  if (__builtin_sub_overflow(a, b, &result)) return std::nullopt;
+  return result;
+}
+int64_t saturated_add(int64_t a, int64_t b) {
+  return add_ticks(a, b).value_or(b > 0 ? std::numeric_limits<int64_t>::max()
+                                        : std::numeric_limits<int64_t>::min());
+}
+
 const char* raw_example(AVCodecID id) {
   return id == AV_CODEC_ID_HEVC ? "\"ffmpeg -i in.hevc -c copy out.mp4\""
                                 : "\"ffmpeg -i in.h264 -c copy out.mp4\"";
@@ -80,6 +96,10 @@ struct file_sample_source_t::impl_t {
   [[noreturn]] void fail(vantor_result code, const std::string& cause) const {
     throw vantor::exception(code, message(cause));
   }
+  int64_t checked(std::optional<int64_t> time, const std::string& what) const {
+    if (!time) fail(vantor_result_check_failed, what + " does not fit in 64 bits");
+    return *time;
+  }
   std::string message(const std::string& cause) const {
     return "file_sample_source: " + path + ": " + cause;
   }
@@ -98,7 +118,8 @@ struct file_sample_source_t::impl_t {
   std::optional<int64_t> expected_end() {
     if (trak.duration == 0 || derive_raw_times) return std::nullopt;
     int64_t const start = ticks(stream->start_time).value_or(0);
-    return start + static_cast<int64_t>(trak.duration);
+    return saturated_add(start, static_cast<int64_t>(std::min<uint64_t>(
+                                    trak.duration, std::numeric_limits<int64_t>::max())));
   }
 
   void open(const std::string& file_path);
@@ -232,7 +253,7 @@ bool file_sample_source_t::impl_t::read_packet() {
                       std::to_string(info.frame_count) + " samples");
       } else if (std::optional<int64_t> end = expected_end();
                  info.frame_count == 0 && end && max_pts_end &&
-                 *max_pts_end + std::max<int64_t>(max_packet_duration, 1) < *end) {
+                 saturated_add(*max_pts_end, std::max<int64_t>(max_packet_duration, 1)) < *end) {
         // Containers that announce no sample count (Matroska) end quietly
         // when cut; their duration still tells. A cut inside the last
         // group of reordered pictures can go unnoticed.
@@ -275,18 +296,24 @@ bool file_sample_source_t::impl_t::read_packet() {
         return false;
       }
       queued.dts = queued.pts = next_raw_time;
-      next_raw_time += queued.duration;
+      std::optional<int64_t> const next = add_ticks(next_raw_time, queued.duration);
+      if (!next) {
+        set_fault(vantor_result_check_failed, "sample " + std::to_string(queued.number) +
+                                                  ": the time after it does not fit in 64 bits");
+        return false;
+      }
+      next_raw_time = *next;
     }
 
     if (queued.pts) {
-      int64_t const end = *queued.pts + queued.duration;
+      int64_t const end = saturated_add(*queued.pts, queued.duration);
       if (!max_pts_end || end > *max_pts_end) max_pts_end = end;
     }
     max_packet_duration = std::max(max_packet_duration, queued.duration);
 
     // A decode time left unset after the first known one follows from the
     // previous packet's time and duration.
-    if (!queued.dts && last_dts && last_duration > 0) queued.dts = *last_dts + last_duration;
+    if (!queued.dts && last_dts && last_duration > 0) queued.dts = add_ticks(*last_dts, last_duration);
     if (queued.dts) {
       last_dts = queued.dts;
       last_duration = queued.duration;
@@ -320,7 +347,8 @@ void file_sample_source_t::impl_t::prime() {
       fail(vantor_result_check_failed, "sample " + std::to_string(queue[i].number) +
                                            " has neither a decode time nor a duration");
     }
-    queue[i].dts = *queue[i + 1].dts - queue[i].duration;
+    queue[i].dts = checked(sub_ticks(*queue[i + 1].dts, queue[i].duration),
+                           "sample " + std::to_string(queue[i].number) + ": its decode time");
   }
   for (const queued_packet_t& queued : queue) {
     if (!queued.dts) {
@@ -328,7 +356,7 @@ void file_sample_source_t::impl_t::prime() {
     }
   }
   int64_t const first = *queue.front().dts;
-  shift = first < 0 ? -first : 0;
+  shift = first < 0 ? checked(sub_ticks(0, first), "the shift of the first decode time") : 0;
   first_dts = static_cast<uint64_t>(first + shift);
 }
 
@@ -348,14 +376,15 @@ std::optional<full_sample_t> file_sample_source_t::impl_t::next_sample() {
                                          raw_example(stream->codecpar->codec_id));
   }
   int64_t const dts = *current.dts;
-  if (dts + shift < 0) {
+  int64_t const shifted_dts = checked(add_ticks(dts, shift), name + ": its shifted decode time");
+  if (shifted_dts < 0) {
     fail(vantor_result_check_failed, name + ": decode time " + std::to_string(dts) +
                                          " lies before the first sample's");
   }
 
   int64_t duration = 0;
   if (queue.size() >= 2 && queue[1].dts) {
-    duration = *queue[1].dts - dts;
+    duration = checked(sub_ticks(*queue[1].dts, dts), name + ": its duration");
     if (duration < 0) {
       fail(vantor_result_check_failed, "decode times go backwards at sample " +
                                            std::to_string(queue[1].number) + " (" +
@@ -364,8 +393,9 @@ std::optional<full_sample_t> file_sample_source_t::impl_t::next_sample() {
     }
   } else if (current.duration > 0) {
     duration = current.duration;
-  } else if (trak.duration > 0 && static_cast<int64_t>(first_dts + trak.duration) > dts + shift) {
-    duration = static_cast<int64_t>(first_dts + trak.duration) - (dts + shift);
+  } else if (trak.duration > 0 && first_dts + trak.duration > static_cast<uint64_t>(shifted_dts)) {
+    uint64_t const left = first_dts + trak.duration - static_cast<uint64_t>(shifted_dts);
+    duration = static_cast<int64_t>(std::min<uint64_t>(left, std::numeric_limits<int64_t>::max()));
   } else {
     duration = previous_sample_duration;
   }
@@ -373,7 +403,7 @@ std::optional<full_sample_t> file_sample_source_t::impl_t::next_sample() {
     fail(vantor_result_check_failed, name + ": duration " + std::to_string(duration) +
                                          " does not fit in 32 bits");
   }
-  int64_t const offset = *current.pts - dts;
+  int64_t const offset = checked(sub_ticks(*current.pts, dts), name + ": its composition offset");
   if (offset < std::numeric_limits<int32_t>::min() || offset > std::numeric_limits<int32_t>::max()) {
     fail(vantor_result_check_failed, name + ": composition offset " + std::to_string(offset) +
                                          " does not fit in 32 bits");

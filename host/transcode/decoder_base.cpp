@@ -145,8 +145,10 @@ void decoder_input_t::log_decoded_sample_count(hooks_t& hooks) {
 
 // ---------------------------------------------------------------------------
 
-struct avc_decoder_base_t::forward_hooks_t final : decoder_input_t::hooks_t {
-  explicit forward_hooks_t(avc_decoder_base_t& base) : base_(base) {}
+namespace detail {
+template <typename base_t>
+struct forward_hooks_t final : decoder_input_t::hooks_t {
+  explicit forward_hooks_t(base_t& base) : base_(base) {}
   std::string decoder_name() override { return base_.decoder_name(); }
   void set_dts(uint64_t dts) override { base_.set_dts(dts); }
   void set_pts(uint64_t pts) override { base_.set_pts(pts); }
@@ -156,65 +158,31 @@ struct avc_decoder_base_t::forward_hooks_t final : decoder_input_t::hooks_t {
   void set_sync_sample(bool sync) override { base_.set_sync_sample(sync); }
   void set_sample_number(uint64_t number) override { base_.set_sample_number(number); }
 
-  avc_decoder_base_t& base_;
+  base_t& base_;
 };
+}  // namespace detail
 
-avc_decoder_base_t::avc_decoder_base_t(log_context_t& log_context,
-                                       std::unique_ptr<sample_source_t> input)
-    : input_(log_context, std::move(input), nal_family_t::avc) {}
-
-avc_decoder_base_t::~avc_decoder_base_t() = default;
-
-void avc_decoder_base_t::read_input() {
-  forward_hooks_t hooks(*this);
-  input_.read_input(hooks);
-}
-
-void avc_decoder_base_t::check_output_pts(uint64_t& pts) {
-  forward_hooks_t hooks(*this);
-  input_.check_output_pts(hooks, pts);
-}
-
-void avc_decoder_base_t::log_decoded_sample_count() {
-  forward_hooks_t hooks(*this);
-  input_.log_decoded_sample_count(hooks);
-}
-
-// ---------------------------------------------------------------------------
-
-struct hvc_decoder_base_t::forward_hooks_t final : decoder_input_t::hooks_t {
-  explicit forward_hooks_t(hvc_decoder_base_t& base) : base_(base) {}
-  std::string decoder_name() override { return base_.decoder_name(); }
-  void set_dts(uint64_t dts) override { base_.set_dts(dts); }
-  void set_pts(uint64_t pts) override { base_.set_pts(pts); }
-  void append_bitstream(const uint8_t* data, size_t size) override {
-    base_.append_bitstream(data, size);
+#define VANTOR_DEFINE_DECODER_BASE(base_t, family)                                           \
+  base_t::base_t(log_context_t& log_context, std::unique_ptr<sample_source_t> input)        \
+      : input_(log_context, std::move(input), family) {}                                     \
+  base_t::~base_t() = default;                                                               \
+  void base_t::read_input() {                                                                \
+    detail::forward_hooks_t<base_t> hooks(*this);                                            \
+    input_.read_input(hooks);                                                                \
+  }                                                                                          \
+  void base_t::check_output_pts(uint64_t& pts) {                                             \
+    detail::forward_hooks_t<base_t> hooks(*this);                                            \
+    input_.check_output_pts(hooks, pts);                                                     \
+  }                                                                                          \
+  void base_t::log_decoded_sample_count() {                                                  \
+    detail::forward_hooks_t<base_t> hooks(*this);                                            \
+    input_.log_decoded_sample_count(hooks);                                                  \
   }
-  void set_sync_sample(bool sync) override { base_.set_sync_sample(sync); }
-  void set_sample_number(uint64_t number) override { base_.set_sample_number(number); }
 
-  hvc_decoder_base_t& base_;
-};
+// The two bases are one implementation over two codec families.
+VANTOR_DEFINE_DECODER_BASE(avc_decoder_base_t, nal_family_t::avc)
+VANTOR_DEFINE_DECODER_BASE(hvc_decoder_base_t, nal_family_t::hevc)
 
-hvc_decoder_base_t::hvc_decoder_base_t(log_context_t& log_context,
-                                       std::unique_ptr<sample_source_t> input)
-    : input_(log_context, std::move(input), nal_family_t::hevc) {}
-
-hvc_decoder_base_t::~hvc_decoder_base_t() = default;
-
-void hvc_decoder_base_t::read_input() {
-  forward_hooks_t hooks(*this);
-  input_.read_input(hooks);
-}
-
-void hvc_decoder_base_t::check_output_pts(uint64_t& pts) {
-  forward_hooks_t hooks(*this);
-  input_.check_output_pts(hooks, pts);
-}
-
-void hvc_decoder_base_t::log_decoded_sample_count() {
-  forward_hooks_t hooks(*this);
-  input_.log_decoded_sample_count(hooks);
-}
+#undef VANTOR_DEFINE_DECODER_BASE
 
 }  // namespace vantor::video

@@ -13,6 +13,12 @@
 
 namespace vantor::video {
 
+namespace detail {
+// Hands the delivery of decoder_input_t to a decoder base's own hooks.
+template <typename base_t>
+struct forward_hooks_t;
+}  // namespace detail
+
 // What the H.264 and HEVC decoder bases share: they own the track's sample
 // source, hold one pending sample, keep the decode time cursor, and deliver
 // each sample to the decoder as an Annex B access unit through `hooks_t`.
@@ -119,7 +125,8 @@ class avc_decoder_base_t : public frame_source_t {
   uint64_t output_pts_offset() const noexcept { return output_pts_offset_; }
 
  private:
-  struct forward_hooks_t;
+  template <typename base_t>
+  friend struct detail::forward_hooks_t;
 
   decoder_input_t input_;
   uint64_t output_pts_offset_ = 0;
@@ -158,7 +165,8 @@ class hvc_decoder_base_t : public frame_source_t {
   uint64_t output_pts_offset() const noexcept { return output_pts_offset_; }
 
  private:
-  struct forward_hooks_t;
+  template <typename base_t>
+  friend struct detail::forward_hooks_t;
 
   decoder_input_t input_;
   uint64_t output_pts_offset_ = 0;
