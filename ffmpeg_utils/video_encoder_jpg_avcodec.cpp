@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "buckets.hpp"
+#include "component_log.hpp"
 #include "exports.hpp"
 #include "ffmpeg_utils.hpp"
 #include "mp4_full_sample.hpp"
@@ -20,15 +21,7 @@ namespace {
 
 using sar_t = std::optional<fraction_t<unsigned int, unsigned int>>;
 
-// Composes a line only when the log context admits its level.
-template <typename Compose>
-void log_line(log_context_t& log_context, vantor_log_level_t level, Compose&& compose) {
-  if (log_context.level < level) return;
-  std::ostringstream line;
-  line << "video_encoder_jpg_avcodec: ";
-  compose(line);
-  log_context.log_at_level(level, line.str());
-}
+constexpr const char* log_prefix = "video_encoder_jpg_avcodec: ";
 
 // An opened MJPEG encoder context with the log bridge attached. The context
 // is declared after the synchronizer so that it is freed first.
@@ -60,9 +53,9 @@ avencoder_context_t::avencoder_context_t(log_context_t& log_context, uint32_t wi
   }
   install_avlog_callback(context.get(), &synchronizer);
 
-  log_line(log_context, vantor_log_debug,
+  log_line(log_context, vantor_log_debug, log_prefix,
            [&](std::ostream& line) { line << "timescale=" << timescale; });
-  log_line(log_context, vantor_log_info, [&](std::ostream& line) {
+  log_line(log_context, vantor_log_info, log_prefix, [&](std::ostream& line) {
     line << "width=" << width << " height=" << height << " sar=";
     if (sar)
       line << sar->num << "/" << sar->den;
@@ -80,7 +73,7 @@ avencoder_context_t::avencoder_context_t(log_context_t& log_context, uint32_t wi
   context->height = static_cast<int>(height);
   context->sample_aspect_ratio = sar ? make_rational(*sar) : make_rational(1, 1);
 
-  log_line(log_context, vantor_log_debug,
+  log_line(log_context, vantor_log_debug, log_prefix,
            [&](std::ostream& line) { line << "opening avencoder=" << *context; });
   const int result = avcodec_open2(context.get(), nullptr, nullptr);
   synchronizer.flush_events();
@@ -90,7 +83,7 @@ avencoder_context_t::avencoder_context_t(log_context_t& log_context, uint32_t wi
                     "context: " +
                         averror_to_string(result));
   }
-  log_line(log_context, vantor_log_debug,
+  log_line(log_context, vantor_log_debug, log_prefix,
            [&](std::ostream& line) { line << "opened avencoder=" << *context; });
 }
 
@@ -162,10 +155,10 @@ avcodec_jpg_encoder_t::avcodec_jpg_encoder_t(log_context_t& log_context,
 }
 
 frame_t avcodec_jpg_encoder_t::pull_frame(log_context_t& log_context, frame_source_t& source) {
-  log_line(log_context, vantor_log_debug,
+  log_line(log_context, vantor_log_debug, log_prefix,
            [](std::ostream& line) { line << "calling frame_source_t::operator()"; });
   frame_t frame = source();
-  log_line(log_context, vantor_log_debug, [&](std::ostream& line) {
+  log_line(log_context, vantor_log_debug, log_prefix, [&](std::ostream& line) {
     line << "called frame_source_t::operator(), frame={" << to_string(frame, false) << "}";
   });
   return frame;
@@ -174,7 +167,7 @@ frame_t avcodec_jpg_encoder_t::pull_frame(log_context_t& log_context, frame_sour
 void avcodec_jpg_encoder_t::prepare_converter() {
   if (swscale_context_ && frame_.format_ == src_format_) return;
   src_format_ = frame_.format_;
-  log_line(log_context_, vantor_log_info, [&](std::ostream& line) {
+  log_line(log_context_, vantor_log_info, log_prefix, [&](std::ostream& line) {
     line << "convert from format " << to_string(src_format_) << " to format YUVJ420P";
   });
   // src_format_ already names the new format: should building its converter
@@ -186,7 +179,7 @@ void avcodec_jpg_encoder_t::prepare_converter() {
 
 std::optional<full_sample_t> avcodec_jpg_encoder_t::read_sample() {
   if (frame_.data_.empty()) {
-    log_line(log_context_, vantor_log_info,
+    log_line(log_context_, vantor_log_info, log_prefix,
              [&](std::ostream& line) { line << "encoded " << sample_count_ << " samples"; });
     return std::nullopt;
   }
@@ -212,7 +205,7 @@ std::optional<full_sample_t> avcodec_jpg_encoder_t::read_sample() {
                         averror_to_string(scaled));
   }
 
-  log_line(log_context_, vantor_log_debug,
+  log_line(log_context_, vantor_log_debug, log_prefix,
            [&](std::ostream& line) { line << "sending avframe=" << avframe; });
   const int sent = avframe.send_to(context_.context.get());
   context_.synchronizer.flush_events();
@@ -223,7 +216,7 @@ std::optional<full_sample_t> avcodec_jpg_encoder_t::read_sample() {
                         averror_to_string(sent));
   }
 
-  log_line(log_context_, vantor_log_debug,
+  log_line(log_context_, vantor_log_debug, log_prefix,
            [](std::ostream& line) { line << "receiving packet"; });
   wrap_avpacket_t avpacket;
   const int received = avpacket.receive_from(context_.context.get());
@@ -233,7 +226,7 @@ std::optional<full_sample_t> avcodec_jpg_encoder_t::read_sample() {
                     "video_encoder_jpg_avcodec: libavcodec failed to produce a packet: " +
                         averror_to_string(received));
   }
-  log_line(log_context_, vantor_log_debug,
+  log_line(log_context_, vantor_log_debug, log_prefix,
            [&](std::ostream& line) { line << "got a packet: " << avpacket; });
 
   VANTOR_CHECK(avpacket.pts() >= 0);

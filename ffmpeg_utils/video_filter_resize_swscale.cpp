@@ -6,21 +6,14 @@
 #include <sstream>
 #include <utility>
 
+#include "component_log.hpp"
 #include "exports.hpp"
 #include "ffmpeg_utils.hpp"
 
 namespace vantor::video {
 namespace {
 
-// Composes a line only when the log context admits its level.
-template <typename Compose>
-void log_line(log_context_t& log_context, vantor_log_level_t level, Compose&& compose) {
-  if (log_context.level < level) return;
-  std::ostringstream line;
-  line << "video_filter_resize_swscale: ";
-  compose(line);
-  log_context.log_at_level(level, line.str());
-}
+constexpr const char* log_prefix = "video_filter_resize_swscale: ";
 
 class swscale_resize_filter_t final : public frame_source_t {
  public:
@@ -78,7 +71,7 @@ void swscale_resize_filter_t::prepare_context(const frame_t& frame, AVPixelForma
   src_format_ = frame.format_;
   src_width_ = frame.width_;
   src_height_ = frame.height_;
-  log_line(log_context_, vantor_log_info, [&](std::ostream& line) {
+  log_line(log_context_, vantor_log_info, log_prefix, [&](std::ostream& line) {
     line << "resize from " << to_string(src_format_) << " [" << src_width_ << "," << src_height_
          << "] to [" << dst_width_ << "," << dst_height_ << "], crop [" << dst_crop_w_ << "x"
          << dst_crop_h_ << "], @[" << dst_crop_x_ << "," << dst_crop_y_ << "]";
@@ -98,7 +91,7 @@ frame_t swscale_resize_filter_t::operator()() {
   const AVPixelFormat pixel_format = to_avpixelformat(frame.format_);
   prepare_context(frame, pixel_format);
 
-  log_line(log_context_, vantor_log_debug, [&](std::ostream& line) {
+  log_line(log_context_, vantor_log_debug, log_prefix, [&](std::ostream& line) {
     line << "making src avimage,  w=" << frame.width_ << " h=" << frame.height_
          << " fmt=" << to_string(pixel_format);
   });
@@ -112,13 +105,13 @@ frame_t swscale_resize_filter_t::operator()() {
       frame.height_ == dst_crop_h_)
     return place(src_image.planes, src_image.strides, frame);
 
-  log_line(log_context_, vantor_log_debug, [&](std::ostream& line) {
+  log_line(log_context_, vantor_log_debug, log_prefix, [&](std::ostream& line) {
     line << "making dst avimage,  w=" << dst_crop_w_ << " h=" << dst_crop_h_
          << " fmt=" << to_string(pixel_format);
   });
   wrap_avimage_t dst_image(dst_crop_w_, dst_crop_h_, pixel_format);
 
-  log_line(log_context_, vantor_log_debug, [&](std::ostream& line) {
+  log_line(log_context_, vantor_log_debug, log_prefix, [&](std::ostream& line) {
     line << "calling swscale_context_->scale(swscale_context_="
          << static_cast<const void*>(swscale_context_.get()) << " src image=" << src_image
          << " src_slice_y=" << 0 << " src_height=" << src_height_ << " dst image=" << dst_image
@@ -138,7 +131,7 @@ frame_t swscale_resize_filter_t::operator()() {
 
 frame_t swscale_resize_filter_t::place(const uint8_t* const* planes, const int* strides,
                                        const frame_t& frame) {
-  log_line(log_context_, vantor_log_debug, [&](std::ostream& line) {
+  log_line(log_context_, vantor_log_debug, log_prefix, [&](std::ostream& line) {
     line << "calling avimage_to_frame(dw=" << dst_width_ << " dh=" << dst_height_
          << " fmt=" << to_string(src_format_) << " dcx=" << dst_crop_x_ << " dcy=" << dst_crop_y_
          << " dcw=" << dst_crop_w_ << " dch=" << dst_crop_h_ << " pts=" << frame.pts_
