@@ -321,6 +321,42 @@ void frame_to_avimage(const frame_t& frame, uint8_t** planes, int* strides) {
   invalid_frame_format(frame.format_);
 }
 
+bool frame_planes_in_place(const frame_t& frame, const uint8_t* planes[4], int strides[4]) {
+  size_t const w = frame.width_;
+  size_t const h = frame.height_;
+  if (w == 0 || h == 0 || w % 2 != 0 || h % 2 != 0 || w > std::numeric_limits<int>::max() / 2)
+    return false;
+  if (frame.data_.size() < frame_data_size(frame.width_, frame.height_, frame.format_))
+    return false;
+  const uint8_t* const base = frame.data_.data();
+  planes[3] = nullptr;
+  strides[3] = 0;
+  switch (frame.format_) {
+    case frame_t::format_t::nv12:
+      planes[0] = base;
+      planes[1] = base + w * h;
+      planes[2] = nullptr;
+      strides[0] = strides[1] = static_cast<int>(w);
+      strides[2] = 0;
+      return true;
+    case frame_t::format_t::yuv420p:
+      planes[0] = base;
+      planes[1] = base + w * h;
+      planes[2] = base + w * h * 5 / 4;
+      strides[0] = static_cast<int>(w);
+      strides[1] = strides[2] = static_cast<int>(w / 2);
+      return true;
+    case frame_t::format_t::yuv420p10le:
+      planes[0] = base;
+      planes[1] = base + 2 * w * h;
+      planes[2] = base + 2 * (w * h * 5 / 4);
+      strides[0] = static_cast<int>(2 * w);
+      strides[1] = strides[2] = static_cast<int>(w);
+      return true;
+  }
+  return false;
+}
+
 // GCC spells the format parameter "frame_t::format_t"; the documented text
 // of this function's checks is fully qualified.
 #undef VANTOR_CHECK_FUNCTION

@@ -169,6 +169,13 @@ frame_t::format_t to_frame_format(AVPixelFormat format);
 // Each destination stride must be positive and hold a source row.
 void frame_to_avimage(const frame_t& frame, uint8_t** planes, int* strides);
 
+// The frame's own planes as an FFmpeg image view into `data_`, for readers
+// that need no copy. Only frames with even sizes whose buffer holds every
+// plane qualify (libswscale reads (W+1)/2 chroma bytes per row, which an odd
+// width's packed rows lack); returns false for any other frame and leaves
+// `planes` and `strides` unspecified.
+bool frame_planes_in_place(const frame_t& frame, const uint8_t* planes[4], int strides[4]);
+
 // A new width x height frame in `format`, black at video levels, with the
 // dst_crop_w x dst_crop_h image read from planes/strides copied to
 // (dst_crop_x, dst_crop_y). A zero crop width or height means "up to the

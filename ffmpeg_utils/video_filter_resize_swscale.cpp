@@ -28,6 +28,11 @@ class swscale_resize_filter_t final : public frame_source_t {
   void prepare_context(const frame_t& frame, AVPixelFormat pixel_format);
   // The output frame: the picture in planes/strides placed in a black frame.
   frame_t place(const uint8_t* const* planes, const int* strides, const frame_t& frame);
+  // `src_image` is the copy the trace line shows; null when the frame's own
+  // planes are read (trace lines are off then).
+  frame_t scale_and_place(const uint8_t* const* src_planes, const int* src_strides,
+                          const frame_t& frame, AVPixelFormat pixel_format,
+                          const wrap_avimage_t* src_image);
 
   log_context_t& log_context_;
   std::unique_ptr<frame_source_t> input_;
@@ -91,20 +96,36 @@ frame_t swscale_resize_filter_t::operator()() {
   const AVPixelFormat pixel_format = to_avpixelformat(frame.format_);
   prepare_context(frame, pixel_format);
 
+  // libswscale 8 copies an unscaled picture plane by plane and passes over
+  // NV12's interleaved chroma plane, leaving it unwritten; the source
+  // already is the scaled picture then.
+  bool const unscaled_nv12 = pixel_format == AV_PIX_FMT_NV12 && frame.width_ == dst_crop_w_ &&
+                             frame.height_ == dst_crop_h_;
+
+  // Unless the trace lines want to show the source image, the frame's own
+  // planes are read where they are instead of from a copy.
+  const uint8_t* in_place_planes[4];
+  int in_place_strides[4];
+  if (log_context_.level < vantor_log_debug &&
+      frame_planes_in_place(frame, in_place_planes, in_place_strides)) {
+    if (unscaled_nv12) return place(in_place_planes, in_place_strides, frame);
+    return scale_and_place(in_place_planes, in_place_strides, frame, pixel_format, nullptr);
+  }
+
   log_line(log_context_, vantor_log_debug, log_prefix, [&](std::ostream& line) {
     line << "making src avimage,  w=" << frame.width_ << " h=" << frame.height_
          << " fmt=" << to_string(pixel_format);
   });
   wrap_avimage_t src_image(frame.width_, frame.height_, pixel_format);
   frame_to_avimage(frame, src_image.planes, src_image.strides);
+  if (unscaled_nv12) return place(src_image.planes, src_image.strides, frame);
+  return scale_and_place(src_image.planes, src_image.strides, frame, pixel_format, &src_image);
+}
 
-  // libswscale 8 copies an unscaled picture plane by plane and passes over
-  // NV12's interleaved chroma plane, leaving it unwritten; the source image
-  // already is the scaled picture then.
-  if (pixel_format == AV_PIX_FMT_NV12 && frame.width_ == dst_crop_w_ &&
-      frame.height_ == dst_crop_h_)
-    return place(src_image.planes, src_image.strides, frame);
-
+frame_t swscale_resize_filter_t::scale_and_place(const uint8_t* const* src_planes,
+                                                 const int* src_strides, const frame_t& frame,
+                                                 AVPixelFormat pixel_format,
+                                                 const wrap_avimage_t* src_image) {
   log_line(log_context_, vantor_log_debug, log_prefix, [&](std::ostream& line) {
     line << "making dst avimage,  w=" << dst_crop_w_ << " h=" << dst_crop_h_
          << " fmt=" << to_string(pixel_format);
@@ -113,11 +134,11 @@ frame_t swscale_resize_filter_t::operator()() {
 
   log_line(log_context_, vantor_log_debug, log_prefix, [&](std::ostream& line) {
     line << "calling swscale_context_->scale(swscale_context_="
-         << static_cast<const void*>(swscale_context_.get()) << " src image=" << src_image
+         << static_cast<const void*>(swscale_context_.get()) << " src image=" << *src_image
          << " src_slice_y=" << 0 << " src_height=" << src_height_ << " dst image=" << dst_image
          << ")";
   });
-  const int result = swscale_context_->scale(src_image.planes, src_image.strides, 0,
+  const int result = swscale_context_->scale(src_planes, src_strides, 0,
                                              static_cast<int>(src_height_), dst_image.planes,
                                              dst_image.strides);
   if (result < 0) {
