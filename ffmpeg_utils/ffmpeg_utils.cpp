@@ -417,8 +417,13 @@ frame_t avimage_to_frame(const uint8_t* const* planes, const int* strides, uint3
   VANTOR_CHECK(static_cast<size_t>(strides[1]) >= chroma_row_bytes);
   if (three_planes) VANTOR_CHECK(static_cast<size_t>(strides[2]) >= chroma_row_bytes);
 
+  // Black shows only outside the rectangle; a rectangle that covers the
+  // whole (even-sized) frame overwrites every byte, so the fill is skipped.
+  bool const covers_frame = dst_crop_x == 0 && dst_crop_y == 0 && dst_crop_w == width &&
+                            dst_crop_h == height;
   std::vector<uint8_t> data =
-      create_frame_data(width_arg, height_arg, format, black_of(format));
+      covers_frame ? std::vector<uint8_t>(frame_data_size(width_arg, height_arg, format))
+                   : create_frame_data(width_arg, height_arg, format, black_of(format));
   uint8_t* const base = data.data();
 
   size_t const chroma_rows = dst_crop_h / 2;
