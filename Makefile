@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 FFMPEG_PREFIX_FILE = $(BUILD)/.ffmpeg-prefix
 
-.PHONY: all setup configure build test run sanitize bench fuzz valgrind clean test-aarch64
+.PHONY: all setup configure build test run sanitize bench clean test-aarch64
 
 all: build
 
@@ -61,3 +61,5 @@ bench: configure
 	$(BUILD)/bin/bench_image_copy --benchmark_min_time=0.3 | tee $(BUILD)/bench_image_copy.txt
 	bench/run_e2e.py --build $(BUILD) --ffmpeg-prefix "$$(cat $(FFMPEG_PREFIX_FILE))" \
 	  --micro $(BUILD)/bench_image_copy.txt
+
+include mk/robustness.mk

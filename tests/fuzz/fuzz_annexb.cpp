@@ -1,0 +1,10 @@
+// libFuzzer target over fuzz_annexb (see annexb_entry.hpp).
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz/annexb_entry.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  vantor::fuzz::fuzz_annexb(data, size);
+  return 0;
+}

@@ -1,0 +1,10 @@
+// libFuzzer target over fuzz_decoder_chain (see decoder_chain_entry.hpp).
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz/decoder_chain_entry.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  vantor::fuzz::fuzz_decoder_chain(data, size);
+  return 0;
+}

@@ -1,0 +1,10 @@
+// libFuzzer target over fuzz_options (see options_entry.hpp).
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz/options_entry.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  vantor::fuzz::fuzz_options(data, size);
+  return 0;
+}
