@@ -94,6 +94,16 @@ inline std::vector<uint8_t> length_prefixed(const std::vector<std::vector<uint8_
   return out;
 }
 
+// NAL units behind 4-byte start codes: an Annex B byte stream.
+inline std::vector<uint8_t> annexb(const std::vector<std::vector<uint8_t>>& nal_units) {
+  std::vector<uint8_t> out;
+  for (const std::vector<uint8_t>& nal : nal_units) {
+    out.insert(out.end(), {0, 0, 0, 1});
+    out.insert(out.end(), nal.begin(), nal.end());
+  }
+  return out;
+}
+
 namespace detail {
 inline void append_u16_prefixed(std::vector<uint8_t>& out, const std::vector<uint8_t>& nal) {
   out.push_back(static_cast<uint8_t>(nal.size() >> 8));

@@ -30,14 +30,7 @@ const bytes_t hevc_sei = {0x4e, 0x01, 0x05};
 const bytes_t hevc_idr = {0x26, 0x01, 0xaf, 0x10};
 const bytes_t hevc_aud = {0x46, 0x01, 0x50};
 
-bytes_t annexb(const std::vector<bytes_t>& nal_units) {
-  bytes_t out;
-  for (const bytes_t& nal : nal_units) {
-    out.insert(out.end(), {0, 0, 0, 1});
-    out.insert(out.end(), nal.begin(), nal.end());
-  }
-  return out;
-}
+using testing::annexb;
 
 std::string record_error(nal_family_t family, const bytes_t& record) {
   try {

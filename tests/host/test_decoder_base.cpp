@@ -31,14 +31,7 @@ const bytes_t hevc_pps = {0x44, 0x01, 0xc1};
 const bytes_t hevc_cra = {0x2a, 0x01, 0xaf};
 const bytes_t hevc_trail = {0x02, 0x01, 0xd0};
 
-bytes_t annexb(const std::vector<bytes_t>& nal_units) {
-  bytes_t out;
-  for (const bytes_t& nal : nal_units) {
-    out.insert(out.end(), {0, 0, 0, 1});
-    out.insert(out.end(), nal.begin(), nal.end());
-  }
-  return out;
-}
+using testing::annexb;
 
 // Records every hook call, and gathers each sample's bytes.
 template <typename Base>
