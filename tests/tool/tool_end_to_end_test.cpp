@@ -50,8 +50,11 @@ class ToolEndToEnd : public ::testing::Test {
   // Runs the tool in the work folder with stdout and stderr in files.
   run_result_t run(const std::vector<std::string>& arguments) {
     std::string command = "cd " + quoted(work_.string()) + " && ";
-    // A cross build runs the tool under the same emulator as its tests.
-    if (*VANTOR_TEST_EMULATOR) command += std::string(VANTOR_TEST_EMULATOR) + " ";
+    // A cross build runs the tool under the same emulator as its tests; the
+    // environment may name another wrapper (valgrind, for the leak checks).
+    const char* wrapper = std::getenv("VANTOR_TEST_EMULATOR");
+    if (wrapper == nullptr) wrapper = VANTOR_TEST_EMULATOR;
+    if (*wrapper) command += std::string(wrapper) + " ";
     command += quoted(std::string(VANTOR_BUILD_DIR) + "/bin/vantor-transcode");
     for (const std::string& argument : arguments) command += " " + quoted(argument);
     command += " >stdout.txt 2>stderr.txt </dev/null";
