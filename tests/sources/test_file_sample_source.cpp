@@ -150,6 +150,24 @@ std::string open_error(const std::string& path, vantor_result expected_code) {
   }
 }
 
+// Reads samples until the source throws; the message of the failure and the
+// number of samples delivered before it.
+struct read_failure_t {
+  uint64_t delivered = 0;
+  std::string message = "no exception";
+};
+
+read_failure_t read_until_failure(sample_source_t& source, vantor_result expected_code) {
+  read_failure_t failure;
+  try {
+    while (source.read_sample()) ++failure.delivered;
+  } catch (const exception& error) {
+    EXPECT_EQ(error.result(), expected_code) << error.what();
+    failure.message = error.what();
+  }
+  return failure;
+}
+
 TEST_F(FileSampleSource, TrackAndSamplesMatchTheReferenceOfEveryClip) {
   for (const clip_t& c : clips_) {
     SCOPED_TRACE(c.name);
@@ -294,16 +312,9 @@ TEST_F(FileSampleSource, FileWithoutH264OrHevcVideoIsRefused) {
 TEST_F(FileSampleSource, TruncatedMp4DeliversTheWholeSamplesThenFails) {
   std::string const path = truncated_copy("h264_high_bframes.mp4", 0.6);
   auto source = file_sample_source_t::open(path);
-  uint64_t delivered = 0;
-  try {
-    while (source->read_sample()) ++delivered;
-    FAIL() << "no exception after " << delivered << " samples";
-  } catch (const exception& error) {
-    EXPECT_EQ(error.result(), vantor_result_io_error);
-    EXPECT_EQ(std::string(error.what()), "file_sample_source: " + path + ": sample " +
-                                             std::to_string(delivered) +
-                                             " is cut short or damaged (the file may be truncated)");
-  }
+  auto const [delivered, message] = read_until_failure(*source, vantor_result_io_error);
+  EXPECT_EQ(message, "file_sample_source: " + path + ": sample " + std::to_string(delivered) +
+                         " is cut short or damaged (the file may be truncated)");
   EXPECT_GT(delivered, 10u);
   EXPECT_LT(delivered, clip("h264_high_bframes.mp4").frames);
   // The fault stays: the source does not pretend the stream ended.
@@ -313,16 +324,10 @@ TEST_F(FileSampleSource, TruncatedMp4DeliversTheWholeSamplesThenFails) {
 TEST_F(FileSampleSource, TruncatedMatroskaIsDetectedByItsDuration) {
   std::string const path = truncated_copy("h264_mkv.mkv", 0.9);
   auto source = file_sample_source_t::open(path);
-  uint64_t delivered = 0;
-  try {
-    while (source->read_sample()) ++delivered;
-    FAIL() << "no exception after " << delivered << " samples";
-  } catch (const exception& error) {
-    EXPECT_EQ(error.result(), vantor_result_io_error);
-    EXPECT_NE(std::string(error.what()).find("file_sample_source: " + path + ": the file is truncated"),
-              std::string::npos)
-        << error.what();
-  }
+  auto const [delivered, message] = read_until_failure(*source, vantor_result_io_error);
+  EXPECT_NE(message.find("file_sample_source: " + path + ": the file is truncated"),
+            std::string::npos)
+      << message;
   EXPECT_GT(delivered, 10u);
   EXPECT_LT(delivered, clip("h264_mkv.mkv").frames);
 }
