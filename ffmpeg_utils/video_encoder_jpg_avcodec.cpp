@@ -2,6 +2,7 @@
 // converted to full-range YUV 4:2:0 first; each sample lasts until the next
 // picture's time, so the encoder always holds one picture ahead.
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -191,12 +192,22 @@ std::optional<full_sample_t> avcodec_jpg_encoder_t::read_sample() {
 
   prepare_converter();
 
-  wrap_avimage_t src_image(frame_.width_, frame_.height_, to_avpixelformat(frame_.format_));
-  frame_to_avimage(frame_, src_image.planes, src_image.strides);
+  // libswscale reads the frame's planes where they are; only a frame whose
+  // planes cannot be addressed in place goes through a checked copy.
+  const uint8_t* src_planes[4];
+  int src_strides[4];
+  std::unique_ptr<wrap_avimage_t> src_copy;
+  if (!frame_planes_in_place(frame_, src_planes, src_strides)) {
+    src_copy = std::make_unique<wrap_avimage_t>(frame_.width_, frame_.height_,
+                                                to_avpixelformat(frame_.format_));
+    frame_to_avimage(frame_, src_copy->planes, src_copy->strides);
+    std::copy(src_copy->planes, src_copy->planes + 4, src_planes);
+    std::copy(src_copy->strides, src_copy->strides + 4, src_strides);
+  }
 
   wrap_avframe_t avframe(width_, height_, AV_PIX_FMT_YUVJ420P, sar_, quality_, frame_.pts_,
                          frame_.keyframe_);
-  const int scaled = swscale_context_->scale(src_image.planes, src_image.strides, 0,
+  const int scaled = swscale_context_->scale(src_planes, src_strides, 0,
                                              static_cast<int>(height_), avframe->data,
                                              avframe->linesize);
   if (scaled < 0) {

@@ -26,6 +26,8 @@ class swscale_resize_filter_t final : public frame_source_t {
  private:
   // Makes sure swscale_context_ scales pictures of `frame`'s size and format.
   void prepare_context(const frame_t& frame, AVPixelFormat pixel_format);
+  // The image the picture is scaled into.
+  wrap_avimage_t& dst_image(AVPixelFormat pixel_format);
   // The output frame: the picture in planes/strides placed in a black frame.
   frame_t place(const uint8_t* const* planes, const int* strides, const frame_t& frame);
   // `src_image` is the copy the trace line shows; null when the frame's own
@@ -46,6 +48,8 @@ class swscale_resize_filter_t final : public frame_source_t {
   uint32_t src_height_ = 0;
   frame_t::format_t src_format_ = frame_t::format_t{0};
   std::unique_ptr<wrap_swscale_context_t> swscale_context_;
+  std::unique_ptr<wrap_avimage_t> dst_image_;
+  AVPixelFormat dst_image_format_ = AV_PIX_FMT_NONE;
 };
 
 swscale_resize_filter_t::swscale_resize_filter_t(log_context_t& log_context,
@@ -88,6 +92,22 @@ void swscale_resize_filter_t::prepare_context(const frame_t& frame, AVPixelForma
       src_width_, src_height_, pixel_format, dst_crop_w_, dst_crop_h_, pixel_format);
 }
 
+wrap_avimage_t& swscale_resize_filter_t::dst_image(AVPixelFormat pixel_format) {
+  // The trace lines announce a fresh image for every picture. Without them
+  // one image serves every picture of a pixel format: a new image per
+  // picture would churn the heap for nothing.
+  if (dst_image_ && dst_image_format_ == pixel_format && log_context_.level < vantor_log_debug)
+    return *dst_image_;
+  log_line(log_context_, vantor_log_debug, log_prefix, [&](std::ostream& line) {
+    line << "making dst avimage,  w=" << dst_crop_w_ << " h=" << dst_crop_h_
+         << " fmt=" << to_string(pixel_format);
+  });
+  dst_image_.reset();
+  dst_image_ = std::make_unique<wrap_avimage_t>(dst_crop_w_, dst_crop_h_, pixel_format);
+  dst_image_format_ = pixel_format;
+  return *dst_image_;
+}
+
 frame_t swscale_resize_filter_t::operator()() {
   frame_t frame = (*input_)();
   if (frame.data_.empty()) return frame;
@@ -126,11 +146,7 @@ frame_t swscale_resize_filter_t::scale_and_place(const uint8_t* const* src_plane
                                                  const int* src_strides, const frame_t& frame,
                                                  AVPixelFormat pixel_format,
                                                  const wrap_avimage_t* src_image) {
-  log_line(log_context_, vantor_log_debug, log_prefix, [&](std::ostream& line) {
-    line << "making dst avimage,  w=" << dst_crop_w_ << " h=" << dst_crop_h_
-         << " fmt=" << to_string(pixel_format);
-  });
-  wrap_avimage_t dst_image(dst_crop_w_, dst_crop_h_, pixel_format);
+  wrap_avimage_t& dst_image = this->dst_image(pixel_format);
 
   log_line(log_context_, vantor_log_debug, log_prefix, [&](std::ostream& line) {
     line << "calling swscale_context_->scale(swscale_context_="
