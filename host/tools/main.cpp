@@ -1,6 +1,5 @@
 // vantor-transcode: decodes the video of a media file through the plug-in
 // modules and writes JPEG pictures or raw planes.
-#include <malloc.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -28,20 +27,9 @@ int fail(const std::string& message) {
 
 }  // namespace
 
-namespace {
-// Every picture is a few megabytes allocated and freed once per frame. With
-// glibc's defaults each such block is mapped and unmapped again, and the
-// page faults of mapping it cost a third of the whole job; keeping the
-// blocks on the heap makes them reusable.
-void keep_picture_buffers_on_the_heap() {
-  mallopt(M_MMAP_THRESHOLD, 32 << 20);
-  mallopt(M_TRIM_THRESHOLD, 256 << 20);
-}
-}  // namespace
 
 int main(int argc, char** argv) {
   using namespace vantor::tools;
-  keep_picture_buffers_on_the_heap();
   tool_options_t options;
   try {
     options = parse_tool_options(argc, argv);

@@ -173,7 +173,11 @@ transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log
         std::move(pictures), picture_observer_t(progress, !resize_filter && !options.raw, stop_reason));
 
     if (raw_writer) {
-      for (video::frame_t frame = (*pictures)(); !frame.is_end_of_stream(); frame = (*pictures)()) {
+      // Each picture is released before the next is pulled: assigning the
+      // next one to the same variable would hold two pictures at a time.
+      for (;;) {
+        video::frame_t const frame = (*pictures)();
+        if (frame.is_end_of_stream()) break;
         raw_writer->write(frame);
         raw_format = frame.format_;
         raw_width = frame.width_;
