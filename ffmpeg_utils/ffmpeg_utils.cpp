@@ -259,6 +259,17 @@ void copy_rows(uint8_t* dst, size_t dst_stride, const uint8_t* src, size_t src_s
   }
 }
 
+// copy_rows for a buffer that is still being filled: row r lands at
+// `offset + r * dst_stride`, and whatever lies between the rows reads zero,
+// as in a value-initialised buffer, without zeroing the bytes the rows cover.
+void append_rows(std::vector<uint8_t>& data, size_t offset, size_t dst_stride,
+                 const uint8_t* src, size_t src_stride, size_t row_bytes, size_t rows) {
+  for (size_t r = 0; r < rows; ++r, offset += dst_stride, src += src_stride) {
+    data.resize(offset);
+    data.insert(data.end(), src, src + row_bytes);
+  }
+}
+
 // One plane of a frame_t into an FFmpeg plane. `src` runs on to the next
 // plane. The check names the calling routine (`caller`), whose plane did
 // not fit.
@@ -417,18 +428,28 @@ frame_t avimage_to_frame(const uint8_t* const* planes, const int* strides, uint3
   VANTOR_CHECK(static_cast<size_t>(strides[1]) >= chroma_row_bytes);
   if (three_planes) VANTOR_CHECK(static_cast<size_t>(strides[2]) >= chroma_row_bytes);
 
-  // Black shows only outside the rectangle; a rectangle that covers the
-  // whole (even-sized) frame overwrites every byte, so the fill is skipped.
+  // Black shows only outside the rectangle. A rectangle that covers the
+  // whole frame writes every row itself: the buffer then grows row by row
+  // instead of being filled first and overwritten.
   bool const covers_frame = dst_crop_x == 0 && dst_crop_y == 0 && dst_crop_w == width &&
                             dst_crop_h == height;
-  std::vector<uint8_t> data =
-      covers_frame ? std::vector<uint8_t>(frame_data_size(width_arg, height_arg, format))
-                   : create_frame_data(width_arg, height_arg, format, black_of(format));
-  uint8_t* const base = data.data();
+  size_t const data_size = frame_data_size(width_arg, height_arg, format);
+  std::vector<uint8_t> data;
+  if (covers_frame)
+    data.reserve(data_size);
+  else
+    data = create_frame_data(width_arg, height_arg, format, black_of(format));
+  auto const put_rows = [&](size_t offset, size_t dst_stride, int plane, size_t row_bytes,
+                            size_t rows) {
+    size_t const src_stride = static_cast<size_t>(strides[plane]);
+    if (covers_frame)
+      append_rows(data, offset, dst_stride, planes[plane], src_stride, row_bytes, rows);
+    else
+      copy_rows(data.data() + offset, dst_stride, planes[plane], src_stride, row_bytes, rows);
+  };
 
   size_t const chroma_rows = dst_crop_h / 2;
   size_t const chroma_row0 = dst_crop_y / 2;
-  auto const stride = [strides](int plane) { return static_cast<size_t>(strides[plane]); };
 
   switch (format) {
     case frame_t::format_t::yuv420p: {
@@ -436,36 +457,36 @@ frame_t avimage_to_frame(const uint8_t* const* planes, const int* strides, uint3
       size_t const chroma_x = dst_crop_x / 2;
       size_t const u_offset = width * height;
       size_t const v_offset = (width * height * 5) / 4;
-      copy_rows(base + dst_crop_y * width + dst_crop_x, width, planes[0], stride(0),
-                luma_row_bytes, dst_crop_h);
-      copy_rows(base + u_offset + chroma_row0 * chroma_width + chroma_x, chroma_width, planes[1],
-                stride(1), chroma_row_bytes, chroma_rows);
-      copy_rows(base + v_offset + chroma_row0 * chroma_width + chroma_x, chroma_width, planes[2],
-                stride(2), chroma_row_bytes, chroma_rows);
+      put_rows(dst_crop_y * width + dst_crop_x, width, 0, luma_row_bytes, dst_crop_h);
+      put_rows(u_offset + chroma_row0 * chroma_width + chroma_x, chroma_width, 1,
+               chroma_row_bytes, chroma_rows);
+      put_rows(v_offset + chroma_row0 * chroma_width + chroma_x, chroma_width, 2,
+               chroma_row_bytes, chroma_rows);
       break;
     }
     case frame_t::format_t::nv12: {
       size_t const uv_offset = width * height;
       size_t const chroma_x = dst_crop_x & ~size_t{1};
-      copy_rows(base + dst_crop_y * width + dst_crop_x, width, planes[0], stride(0),
-                luma_row_bytes, dst_crop_h);
-      copy_rows(base + uv_offset + chroma_row0 * width + chroma_x, width, planes[1], stride(1),
-                chroma_row_bytes, chroma_rows);
+      put_rows(dst_crop_y * width + dst_crop_x, width, 0, luma_row_bytes, dst_crop_h);
+      put_rows(uv_offset + chroma_row0 * width + chroma_x, width, 1, chroma_row_bytes,
+               chroma_rows);
       break;
     }
     case frame_t::format_t::yuv420p10le: {
       size_t const u_offset = 2 * width * height;
       size_t const v_offset = 2 * ((width * height * 5) / 4);
       size_t const chroma_x = dst_crop_x & ~size_t{1};  // bytes: whole 16-bit samples
-      copy_rows(base + dst_crop_y * 2 * width + 2 * dst_crop_x, 2 * width, planes[0], stride(0),
-                luma_row_bytes, dst_crop_h);
-      copy_rows(base + u_offset + chroma_row0 * width + chroma_x, width, planes[1], stride(1),
-                chroma_row_bytes, chroma_rows);
-      copy_rows(base + v_offset + chroma_row0 * width + chroma_x, width, planes[2], stride(2),
-                chroma_row_bytes, chroma_rows);
+      put_rows(dst_crop_y * 2 * width + 2 * dst_crop_x, 2 * width, 0, luma_row_bytes,
+               dst_crop_h);
+      put_rows(u_offset + chroma_row0 * width + chroma_x, width, 1, chroma_row_bytes,
+               chroma_rows);
+      put_rows(v_offset + chroma_row0 * width + chroma_x, width, 2, chroma_row_bytes,
+               chroma_rows);
       break;
     }
   }
+  // Bytes after the last row (odd sizes) read zero too.
+  data.resize(data_size);
 
   frame_t frame;
   frame.width_ = width_arg;
