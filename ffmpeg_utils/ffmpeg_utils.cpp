@@ -259,14 +259,32 @@ void copy_rows(uint8_t* dst, size_t dst_stride, const uint8_t* src, size_t src_s
   }
 }
 
-// copy_rows for a buffer that is still being filled: row r lands at
-// `offset + r * dst_stride`, and whatever lies between the rows reads zero,
-// as in a value-initialised buffer, without zeroing the bytes the rows cover.
-void append_rows(std::vector<uint8_t>& data, size_t offset, size_t dst_stride,
-                 const uint8_t* src, size_t src_stride, size_t row_bytes, size_t rows) {
-  for (size_t r = 0; r < rows; ++r, offset += dst_stride, src += src_stride) {
-    data.resize(offset);
-    data.insert(data.end(), src, src + row_bytes);
+// One plane of an output frame, appended row by row: rows outside the
+// picture are black, rows inside carry the picture between black margins.
+struct placed_plane_t {
+  size_t row_bytes;      // of the output plane, which has no gaps
+  size_t rows;           // of the output plane
+  const uint8_t* black;  // one black row; only read outside the picture
+  size_t first_row;      // of the picture
+  size_t picture_rows;
+  size_t x_bytes;        // where the picture starts in its rows
+  const uint8_t* src;    // the picture's first row
+  size_t src_stride;
+  size_t src_row_bytes;
+};
+
+void append_plane(std::vector<uint8_t>& data, const placed_plane_t& plane) {
+  const uint8_t* src = plane.src;
+  for (size_t r = 0; r < plane.rows; ++r) {
+    if (r < plane.first_row || r - plane.first_row >= plane.picture_rows) {
+      data.insert(data.end(), plane.black, plane.black + plane.row_bytes);
+      continue;
+    }
+    size_t const picture_end = plane.x_bytes + plane.src_row_bytes;
+    data.insert(data.end(), plane.black, plane.black + plane.x_bytes);
+    data.insert(data.end(), src, src + plane.src_row_bytes);
+    data.insert(data.end(), plane.black + picture_end, plane.black + plane.row_bytes);
+    src += plane.src_stride;
   }
 }
 
@@ -428,65 +446,58 @@ frame_t avimage_to_frame(const uint8_t* const* planes, const int* strides, uint3
   VANTOR_CHECK(static_cast<size_t>(strides[1]) >= chroma_row_bytes);
   if (three_planes) VANTOR_CHECK(static_cast<size_t>(strides[2]) >= chroma_row_bytes);
 
-  // Black shows only outside the rectangle. A rectangle that covers the
-  // whole frame writes every row itself: the buffer then grows row by row
-  // instead of being filled first and overwritten.
+  // The frame is built in one pass, every byte written once: black comes
+  // from a two-row black frame of the same width and format, whose first
+  // rows hold one black row of each plane.
   bool const covers_frame = dst_crop_x == 0 && dst_crop_y == 0 && dst_crop_w == width &&
                             dst_crop_h == height;
-  size_t const data_size = frame_data_size(width_arg, height_arg, format);
-  std::vector<uint8_t> data;
-  if (covers_frame)
-    data.reserve(data_size);
-  else
-    data = create_frame_data(width_arg, height_arg, format, black_of(format));
-  auto const put_rows = [&](size_t offset, size_t dst_stride, int plane, size_t row_bytes,
-                            size_t rows) {
-    size_t const src_stride = static_cast<size_t>(strides[plane]);
-    if (covers_frame)
-      append_rows(data, offset, dst_stride, planes[plane], src_stride, row_bytes, rows);
-    else
-      copy_rows(data.data() + offset, dst_stride, planes[plane], src_stride, row_bytes, rows);
-  };
-
+  std::vector<uint8_t> const black =
+      covers_frame ? std::vector<uint8_t>{}
+                   : create_frame_data(width_arg, 2, format, black_of(format));
   size_t const chroma_rows = dst_crop_h / 2;
   size_t const chroma_row0 = dst_crop_y / 2;
+  auto const stride = [strides](int plane) { return static_cast<size_t>(strides[plane]); };
+  // A black row of the plane that starts at `offset_in_two_rows` in the
+  // two-row frame.
+  auto const black_row = [&black](size_t offset_in_two_rows) {
+    return black.empty() ? nullptr : black.data() + offset_in_two_rows;
+  };
 
+  placed_plane_t placed[3];
+  int plane_count = 3;
   switch (format) {
     case frame_t::format_t::yuv420p: {
       size_t const chroma_width = width / 2;
-      size_t const chroma_x = dst_crop_x / 2;
-      size_t const u_offset = width * height;
-      size_t const v_offset = (width * height * 5) / 4;
-      put_rows(dst_crop_y * width + dst_crop_x, width, 0, luma_row_bytes, dst_crop_h);
-      put_rows(u_offset + chroma_row0 * chroma_width + chroma_x, chroma_width, 1,
-               chroma_row_bytes, chroma_rows);
-      put_rows(v_offset + chroma_row0 * chroma_width + chroma_x, chroma_width, 2,
-               chroma_row_bytes, chroma_rows);
+      placed[0] = {width, height, black_row(0), dst_crop_y, dst_crop_h, dst_crop_x,
+                   planes[0], stride(0), luma_row_bytes};
+      for (int p = 1; p < 3; ++p) {
+        placed[p] = {chroma_width, height / 2, black_row(p == 1 ? 2 * width : 5 * width / 2),
+                     chroma_row0, chroma_rows, dst_crop_x / 2, planes[p], stride(p),
+                     chroma_row_bytes};
+      }
       break;
     }
-    case frame_t::format_t::nv12: {
-      size_t const uv_offset = width * height;
-      size_t const chroma_x = dst_crop_x & ~size_t{1};
-      put_rows(dst_crop_y * width + dst_crop_x, width, 0, luma_row_bytes, dst_crop_h);
-      put_rows(uv_offset + chroma_row0 * width + chroma_x, width, 1, chroma_row_bytes,
-               chroma_rows);
+    case frame_t::format_t::nv12:
+      plane_count = 2;
+      placed[0] = {width, height, black_row(0), dst_crop_y, dst_crop_h, dst_crop_x,
+                   planes[0], stride(0), luma_row_bytes};
+      placed[1] = {width, height / 2, black_row(2 * width), chroma_row0, chroma_rows,
+                   dst_crop_x & ~size_t{1}, planes[1], stride(1), chroma_row_bytes};
       break;
-    }
-    case frame_t::format_t::yuv420p10le: {
-      size_t const u_offset = 2 * width * height;
-      size_t const v_offset = 2 * ((width * height * 5) / 4);
-      size_t const chroma_x = dst_crop_x & ~size_t{1};  // bytes: whole 16-bit samples
-      put_rows(dst_crop_y * 2 * width + 2 * dst_crop_x, 2 * width, 0, luma_row_bytes,
-               dst_crop_h);
-      put_rows(u_offset + chroma_row0 * width + chroma_x, width, 1, chroma_row_bytes,
-               chroma_rows);
-      put_rows(v_offset + chroma_row0 * width + chroma_x, width, 2, chroma_row_bytes,
-               chroma_rows);
+    case frame_t::format_t::yuv420p10le:
+      placed[0] = {2 * width, height, black_row(0), dst_crop_y, dst_crop_h, 2 * dst_crop_x,
+                   planes[0], stride(0), luma_row_bytes};
+      for (int p = 1; p < 3; ++p) {
+        // Chroma rows are width/2 samples of two bytes; x in whole samples.
+        placed[p] = {width, height / 2, black_row(p == 1 ? 4 * width : 5 * width),
+                     chroma_row0, chroma_rows, dst_crop_x & ~size_t{1}, planes[p], stride(p),
+                     chroma_row_bytes};
+      }
       break;
-    }
   }
-  // Bytes after the last row (odd sizes) read zero too.
-  data.resize(data_size);
+  std::vector<uint8_t> data;
+  data.reserve(frame_data_size(width_arg, height_arg, format));
+  for (int p = 0; p < plane_count; ++p) append_plane(data, placed[p]);
 
   frame_t frame;
   frame.width_ = width_arg;
