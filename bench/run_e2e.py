@@ -2,7 +2,7 @@
 """End-to-end benchmark: vantor-transcode against the ffmpeg CLI of the same
 FFmpeg build, on 1080p H.264 and HEVC clips.
 
-Runs each pair interleaved (A B A B ...), measures the child's CPU time
+Runs each pair interleaved (A B B A ...), measures the child's CPU time
 (user+sys), wall time and peak RSS, and writes a table to bench/results.md.
 """
 import argparse
@@ -44,8 +44,11 @@ def make_clip(codec):
 
 def run_pair(name, ours, theirs, runs, env, scratch):
     results = {"ours": [], "theirs": []}
-    for _ in range(runs):
-        for side, command in (("ours", ours), ("theirs", theirs)):
+    for run in range(runs):
+        # Every other pair starts with theirs, so neither side always runs
+        # on a machine just warmed (or throttled) by the other.
+        sides = (("ours", ours), ("theirs", theirs))
+        for side, command in sides if run % 2 == 0 else reversed(sides):
             out = scratch / side
             shutil.rmtree(out, ignore_errors=True)
             out.mkdir()
@@ -128,9 +131,12 @@ def main():
         "Ours: `vantor-transcode`; theirs: the `ffmpeg` CLI of the same FFmpeg 7.1 build "
         "(`-threads 1 -filter_threads 1`). Clips: 1920x1080, 250 frames, made by Debian's x264/x265.",
         "",
-        "| job | CPU s ours | CPU s theirs | CPU ratio | wall s ours | wall s theirs | wall ratio "
-        "| peak RSS MiB ours | peak RSS MiB theirs |",
-        "|---|---|---|---|---|---|---|---|---|",
+        "CPU ratio: the ratio of the two medians, then the median and min–max of the ratios of "
+        "the runs made back to back, which drifts in machine speed affect least.",
+        "",
+        "| job | CPU s ours | CPU s theirs | CPU ratio | CPU ratio of pairs | wall s ours "
+        "| wall s theirs | wall ratio | peak RSS MiB ours | peak RSS MiB theirs |",
+        "|---|---|---|---|---|---|---|---|---|---|",
     ]
     for name, results in rows:
         cells = [name]
@@ -140,9 +146,13 @@ def main():
             cells += [f"{ours_m:.2f} ({ours_lo:.2f}–{ours_hi:.2f})",
                       f"{theirs_m:.2f} ({theirs_lo:.2f}–{theirs_hi:.2f})",
                       f"{ours_m / theirs_m:.3f}"]
+            if key == "cpu":
+                pair_m, pair_lo, pair_hi = summary(
+                    [o["cpu"] / t["cpu"] for o, t in zip(results["ours"], results["theirs"])])
+                cells.append(f"{pair_m:.3f} ({pair_lo:.3f}–{pair_hi:.3f})")
         for side in ("ours", "theirs"):
             m, lo, hi = summary([r["rss"] for r in results[side]])
-            cells.append(f"{m:.0f} ({lo:.0f}–{hi:.0f})")
+            cells.append(f"{m:.1f} ({lo:.1f}–{hi:.1f})")
         lines.append("| " + " | ".join(cells) + " |")
     if args.micro:
         lines += ["", "## Copy routines at 1920x1080 (Google Benchmark)", "", "```",
