@@ -280,10 +280,12 @@ void append_plane(std::vector<uint8_t>& data, const placed_plane_t& plane) {
       data.insert(data.end(), plane.black, plane.black + plane.row_bytes);
       continue;
     }
+    // A frame the picture covers has no black row; its margins are empty.
     size_t const picture_end = plane.x_bytes + plane.src_row_bytes;
-    data.insert(data.end(), plane.black, plane.black + plane.x_bytes);
+    if (plane.x_bytes > 0) data.insert(data.end(), plane.black, plane.black + plane.x_bytes);
     data.insert(data.end(), src, src + plane.src_row_bytes);
-    data.insert(data.end(), plane.black + picture_end, plane.black + plane.row_bytes);
+    if (picture_end < plane.row_bytes)
+      data.insert(data.end(), plane.black + picture_end, plane.black + plane.row_bytes);
     src += plane.src_stride;
   }
 }
