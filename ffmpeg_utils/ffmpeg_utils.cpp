@@ -264,7 +264,7 @@ void copy_rows(uint8_t* dst, size_t dst_stride, const uint8_t* src, size_t src_s
 struct placed_plane_t {
   size_t row_bytes;      // of the output plane, which has no gaps
   size_t rows;           // of the output plane
-  const uint8_t* black;  // one black row; only read outside the picture
+  const uint8_t* black;  // one black row of the plane
   size_t first_row;      // of the picture
   size_t picture_rows;
   size_t x_bytes;        // where the picture starts in its rows
@@ -280,12 +280,10 @@ void append_plane(std::vector<uint8_t>& data, const placed_plane_t& plane) {
       data.insert(data.end(), plane.black, plane.black + plane.row_bytes);
       continue;
     }
-    // A frame the picture covers has no black row; its margins are empty.
     size_t const picture_end = plane.x_bytes + plane.src_row_bytes;
-    if (plane.x_bytes > 0) data.insert(data.end(), plane.black, plane.black + plane.x_bytes);
+    data.insert(data.end(), plane.black, plane.black + plane.x_bytes);
     data.insert(data.end(), src, src + plane.src_row_bytes);
-    if (picture_end < plane.row_bytes)
-      data.insert(data.end(), plane.black + picture_end, plane.black + plane.row_bytes);
+    data.insert(data.end(), plane.black + picture_end, plane.black + plane.row_bytes);
     src += plane.src_stride;
   }
 }
@@ -451,18 +449,13 @@ frame_t avimage_to_frame(const uint8_t* const* planes, const int* strides, uint3
   // The frame is built in one pass, every byte written once: black comes
   // from a two-row black frame of the same width and format, whose first
   // rows hold one black row of each plane.
-  bool const covers_frame = dst_crop_x == 0 && dst_crop_y == 0 && dst_crop_w == width &&
-                            dst_crop_h == height;
-  std::vector<uint8_t> const black =
-      covers_frame ? std::vector<uint8_t>{}
-                   : create_frame_data(width_arg, 2, format, black_of(format));
+  std::vector<uint8_t> const black = create_frame_data(width_arg, 2, format, black_of(format));
   size_t const chroma_rows = dst_crop_h / 2;
   size_t const chroma_row0 = dst_crop_y / 2;
   auto const stride = [strides](int plane) { return static_cast<size_t>(strides[plane]); };
-  // A black row of the plane that starts at `offset_in_two_rows` in the
-  // two-row frame.
+  // The black row of the plane that starts at `offset_in_two_rows` there.
   auto const black_row = [&black](size_t offset_in_two_rows) {
-    return black.empty() ? nullptr : black.data() + offset_in_two_rows;
+    return black.data() + offset_in_two_rows;
   };
 
   placed_plane_t placed[3];
