@@ -11,9 +11,9 @@
 #include <utility>
 
 #include "buckets.hpp"
-#include "component_log.hpp"
-#include "exports.hpp"
-#include "ffmpeg_utils.hpp"
+#include "ffmpeg_utils/component_log.hpp"
+#include "ffmpeg_utils/exports.hpp"
+#include "ffmpeg_utils/ffmpeg_utils.hpp"
 #include "mp4_full_sample.hpp"
 #include "trak.hpp"
 

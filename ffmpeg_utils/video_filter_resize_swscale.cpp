@@ -6,9 +6,9 @@
 #include <sstream>
 #include <utility>
 
-#include "component_log.hpp"
-#include "exports.hpp"
-#include "ffmpeg_utils.hpp"
+#include "ffmpeg_utils/component_log.hpp"
+#include "ffmpeg_utils/exports.hpp"
+#include "ffmpeg_utils/ffmpeg_utils.hpp"
 
 namespace vantor::video {
 namespace {

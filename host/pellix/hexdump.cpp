@@ -1,4 +1,4 @@
-#include "hexdump.hpp"
+#include "pellix/hexdump.hpp"
 
 namespace pellix {
 

@@ -1,9 +1,9 @@
-#include "annexb.hpp"
+#include "transcode/annexb.hpp"
 
 #include <algorithm>
 #include <string>
 
-#include "../exception.hpp"
+#include "exception.hpp"
 
 namespace vantor::video {
 

@@ -1,10 +1,10 @@
-#include "decoder_base.hpp"
+#include "transcode/decoder_base.hpp"
 
 #include <limits>
 #include <sstream>
 #include <utility>
 
-#include "../exception.hpp"
+#include "exception.hpp"
 
 namespace vantor::video {
 

@@ -6,10 +6,10 @@
 #include <optional>
 #include <string>
 
-#include "../log_context.hpp"
-#include "../trak.hpp"
-#include "annexb.hpp"
-#include "video_base.hpp"
+#include "log_context.hpp"
+#include "trak.hpp"
+#include "transcode/annexb.hpp"
+#include "transcode/video_base.hpp"
 
 namespace vantor::video {
 

@@ -1,4 +1,4 @@
-#include "video_base.hpp"
+#include "transcode/video_base.hpp"
 
 #include <algorithm>
 #include <cstring>

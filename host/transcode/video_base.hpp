@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "../exception.hpp"
+#include "exception.hpp"
 
 namespace vantor::video {
 

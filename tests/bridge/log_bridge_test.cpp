@@ -23,9 +23,9 @@ namespace {
 using event_t = std::pair<vantor_log_level_t, std::string>;
 
 // A codec context linked to a synchronizer whose events land in `events`.
-class log_bridge_test : public ::testing::Test {
+class log_bridge : public ::testing::Test {
  protected:
-  log_bridge_test()
+  log_bridge()
       : log_context_(vantor_log_trace,
                      [this](vantor_log_level_t level, std::string_view text) {
                        events_.emplace_back(level, std::string(text));
@@ -73,11 +73,11 @@ TEST(averror_to_string, names_known_codes_and_numbers_rejected_ones) {
   EXPECT_EQ(averror_to_string(123456), "Unknown ffmpeg error 123456");
 }
 
-TEST_F(log_bridge_test, install_links_the_synchronizer_through_opaque) {
+TEST_F(log_bridge, install_links_the_synchronizer_through_opaque) {
   EXPECT_EQ(context_->opaque, &synchronizer_);
 }
 
-TEST_F(log_bridge_test, stores_prefixed_formatted_text_at_the_mapped_level) {
+TEST_F(log_bridge, stores_prefixed_formatted_text_at_the_mapped_level) {
   synchronizer_.verbosity_threshold = vantor_log_warning;
   log(context_.get(), AV_LOG_WARNING, "frame %d of %s\n", 7, "clip");
   std::vector<event_t> events = flushed();
@@ -86,14 +86,14 @@ TEST_F(log_bridge_test, stores_prefixed_formatted_text_at_the_mapped_level) {
   EXPECT_EQ(events[0].second, "libavcodec: frame 7 of clip\n");
 }
 
-TEST_F(log_bridge_test, real_av_log_calls_arrive_through_the_installed_callback) {
+TEST_F(log_bridge, real_av_log_calls_arrive_through_the_installed_callback) {
   av_log(context_.get(), AV_LOG_ERROR, "broken %s", "stream");
   std::vector<event_t> events = flushed();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0], event_t(vantor_log_error, "libavcodec: broken stream"));
 }
 
-TEST_F(log_bridge_test, maps_named_levels) {
+TEST_F(log_bridge, maps_named_levels) {
   EXPECT_EQ(mapped_level(AV_LOG_PANIC), vantor_log_error);
   EXPECT_EQ(mapped_level(AV_LOG_FATAL), vantor_log_error);
   EXPECT_EQ(mapped_level(AV_LOG_ERROR), vantor_log_error);
@@ -104,7 +104,7 @@ TEST_F(log_bridge_test, maps_named_levels) {
   EXPECT_EQ(mapped_level(AV_LOG_TRACE), vantor_log_trace);
 }
 
-TEST_F(log_bridge_test, maps_unnamed_levels_and_quiet_to_trace) {
+TEST_F(log_bridge, maps_unnamed_levels_and_quiet_to_trace) {
   EXPECT_EQ(mapped_level(17), vantor_log_trace);
   EXPECT_EQ(mapped_level(1), vantor_log_trace);
   EXPECT_EQ(mapped_level(47), vantor_log_trace);
@@ -113,14 +113,14 @@ TEST_F(log_bridge_test, maps_unnamed_levels_and_quiet_to_trace) {
   EXPECT_EQ(mapped_level(AV_LOG_QUIET), vantor_log_trace);  // -8 reads as 248
 }
 
-TEST_F(log_bridge_test, ignores_flag_bits_above_the_low_byte) {
+TEST_F(log_bridge, ignores_flag_bits_above_the_low_byte) {
   EXPECT_EQ(mapped_level(AV_LOG_WARNING + 0x100), vantor_log_warning);
   EXPECT_EQ(mapped_level(AV_LOG_ERROR | 0x7f00), vantor_log_error);
   EXPECT_EQ(mapped_level(AV_LOG_INFO | 0x40000000), vantor_log_info);
   EXPECT_EQ(mapped_level(static_cast<int>(0x80000000u | AV_LOG_DEBUG)), vantor_log_debug);
 }
 
-TEST_F(log_bridge_test, threshold_drops_more_verbose_messages) {
+TEST_F(log_bridge, threshold_drops_more_verbose_messages) {
   synchronizer_.verbosity_threshold = vantor_log_error;
   log(context_.get(), AV_LOG_WARNING, "dropped");
   EXPECT_TRUE(flushed().empty());
@@ -133,7 +133,7 @@ TEST_F(log_bridge_test, threshold_drops_more_verbose_messages) {
   EXPECT_EQ(events[0], event_t(vantor_log_warning, "libavcodec: kept"));
 }
 
-TEST_F(log_bridge_test, threshold_is_tested_before_any_formatting) {
+TEST_F(log_bridge, threshold_is_tested_before_any_formatting) {
   // "%n" writes the count of characters formatted so far: the count shows
   // whether the text was formatted at all.
   int formatted = -1;
@@ -148,14 +148,14 @@ TEST_F(log_bridge_test, threshold_is_tested_before_any_formatting) {
   EXPECT_EQ(flushed(), std::vector<event_t>{event_t(vantor_log_debug, "libavcodec: abc")});
 }
 
-TEST_F(log_bridge_test, null_opaque_gives_nothing) {
+TEST_F(log_bridge, null_opaque_gives_nothing) {
   context_->opaque = nullptr;
   log(context_.get(), AV_LOG_ERROR, "lost");
   context_->opaque = &synchronizer_;
   EXPECT_TRUE(flushed().empty());
 }
 
-TEST_F(log_bridge_test, other_classes_never_arrive) {
+TEST_F(log_bridge, other_classes_never_arrive) {
   // The context keeps its synchronizer in opaque; only its class differs.
   AVClass const* const own_class = context_->av_class;
   AVClass lookalike = *own_class;
@@ -171,7 +171,7 @@ TEST_F(log_bridge_test, other_classes_never_arrive) {
   EXPECT_TRUE(flushed().empty());
 }
 
-TEST_F(log_bridge_test, a_real_scaling_context_is_dropped) {
+TEST_F(log_bridge, a_real_scaling_context_is_dropped) {
   SwsContext* sws = sws_getContext(16, 16, AV_PIX_FMT_YUV420P, 8, 8, AV_PIX_FMT_YUV420P,
                                    SWS_BILINEAR, nullptr, nullptr, nullptr);
   ASSERT_NE(sws, nullptr);
@@ -181,7 +181,7 @@ TEST_F(log_bridge_test, a_real_scaling_context_is_dropped) {
   EXPECT_TRUE(flushed().empty());
 }
 
-TEST_F(log_bridge_test, null_object_class_or_class_name_is_dropped_not_dereferenced) {
+TEST_F(log_bridge, null_object_class_or_class_name_is_dropped_not_dereferenced) {
   log(nullptr, AV_LOG_ERROR, "no object");
 
   AVClass const* const own_class = context_->av_class;

@@ -76,9 +76,9 @@ colour_t black(format_t format) {
   return {b.y, b.u, b.v};
 }
 
-class resize_geometry_test : public ::testing::TestWithParam<format_t> {};
+class resize_geometry_per_format : public ::testing::TestWithParam<format_t> {};
 
-TEST_P(resize_geometry_test, pillarbox_leaves_exact_black_columns_around_the_picture) {
+TEST_P(resize_geometry_per_format, pillarbox_leaves_exact_black_columns_around_the_picture) {
   const format_t format = GetParam();
   capture_log_t log(0);
   auto filter = create_swscale_resize_filter(
@@ -97,7 +97,7 @@ TEST_P(resize_geometry_test, pillarbox_leaves_exact_black_columns_around_the_pic
   expect_columns(p, 644, 1120, at_depth(kRight, format), tolerance);
 }
 
-TEST_P(resize_geometry_test, zero_rectangle_fills_the_whole_frame) {
+TEST_P(resize_geometry_per_format, zero_rectangle_fills_the_whole_frame) {
   const format_t format = GetParam();
   capture_log_t log(0);
   auto filter = create_swscale_resize_filter(
@@ -109,7 +109,7 @@ TEST_P(resize_geometry_test, zero_rectangle_fills_the_whole_frame) {
   expect_columns(unpack_frame(out), 0, 640, at_depth(kLeft, format), depth(format));
 }
 
-INSTANTIATE_TEST_SUITE_P(formats, resize_geometry_test,
+INSTANTIATE_TEST_SUITE_P(formats, resize_geometry_per_format,
                          ::testing::Values(format_t::nv12, format_t::yuv420p,
                                            format_t::yuv420p10le));
 

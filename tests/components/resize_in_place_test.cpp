@@ -34,9 +34,9 @@ std::vector<frame_t> resized(int log_level, const std::vector<format_t>& formats
   return out;
 }
 
-class resize_in_place_test : public ::testing::TestWithParam<format_t> {};
+class resize_in_place : public ::testing::TestWithParam<format_t> {};
 
-TEST_P(resize_in_place_test, gives_the_same_bytes_as_the_traced_copy) {
+TEST_P(resize_in_place, gives_the_same_bytes_as_the_traced_copy) {
   struct geometry_t {
     uint32_t src_w, src_h, dst_w, dst_h, crop_x, crop_w;
   };
@@ -59,7 +59,7 @@ TEST_P(resize_in_place_test, gives_the_same_bytes_as_the_traced_copy) {
 
 // The reused image has the pixel format's plane layout; a picture of another
 // format must not be scaled into it.
-TEST(resize_reused_image_test, follows_a_pixel_format_change) {
+TEST(resize_reused_image, follows_a_pixel_format_change) {
   std::vector<format_t> const formats = {format_t::yuv420p, format_t::yuv420p10le, format_t::nv12,
                                          format_t::yuv420p};
   std::vector<frame_t> const reused = resized(vantor_log_info, formats, 320, 180, 160, 120, 0, 0);
@@ -72,7 +72,7 @@ TEST(resize_reused_image_test, follows_a_pixel_format_change) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(formats, resize_in_place_test,
+INSTANTIATE_TEST_SUITE_P(formats, resize_in_place,
                          ::testing::Values(format_t::nv12, format_t::yuv420p, format_t::yuv420p10le));
 
 }  // namespace

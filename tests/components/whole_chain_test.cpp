@@ -10,7 +10,7 @@
 #include "components/jpeg_encoder_support.hpp"
 #include "decoders/clip_table.hpp"
 #include "ffmpeg_utils/exports.hpp"
-#include "file_sample_source.hpp"
+#include "sources/file_sample_source.hpp"
 #include "support/capture_log.hpp"
 #include "support/jpeg_decode.hpp"
 
@@ -35,9 +35,9 @@ uint64_t clip_duration(const std::string& name) {
   throw std::runtime_error("clips.tsv: no duration for " + name);
 }
 
-class whole_chain_test : public ::testing::TestWithParam<std::string> {};
+class whole_chain : public ::testing::TestWithParam<std::string> {};
 
-TEST_P(whole_chain_test, every_decoded_picture_becomes_one_jpeg_of_the_output_size) {
+TEST_P(whole_chain, every_decoded_picture_becomes_one_jpeg_of_the_output_size) {
   const clip_t clip = find_clip(kData + "/clips.tsv", GetParam());
   capture_log_t log(vantor_log_warning);
   auto samples = tools::open_file_sample_source(kData + "/" + clip.name);
@@ -75,7 +75,7 @@ TEST_P(whole_chain_test, every_decoded_picture_becomes_one_jpeg_of_the_output_si
   EXPECT_EQ(duration, clip_duration(clip.name));
 }
 
-INSTANTIATE_TEST_SUITE_P(clips, whole_chain_test,
+INSTANTIATE_TEST_SUITE_P(clips, whole_chain,
                          ::testing::Values("h264_high_bframes.mp4", "hevc_main_bframes.mp4",
                                            "h264_size_change.mp4", "hevc_main10.mp4",
                                            "h264_fullrange.mp4"),

@@ -22,7 +22,7 @@
 #include "plugin_loader.hpp"
 #include "support/capture_log.hpp"
 #include "support/jpeg_decode.hpp"
-#include "tools/file_sample_source.hpp"
+#include "sources/file_sample_source.hpp"
 
 namespace vantor::testing {
 namespace {
@@ -119,7 +119,7 @@ class start_gate_t {
   size_t waiting_;
 };
 
-class ConcurrentChains : public ::testing::Test {
+class concurrent_chains : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     modules_ = new modules_t;
@@ -148,11 +148,11 @@ class ConcurrentChains : public ::testing::Test {
   static std::vector<chain_result_t> together_;
 };
 
-modules_t* ConcurrentChains::modules_ = nullptr;
-std::vector<chain_result_t> ConcurrentChains::alone_;
-std::vector<chain_result_t> ConcurrentChains::together_;
+modules_t* concurrent_chains::modules_ = nullptr;
+std::vector<chain_result_t> concurrent_chains::alone_;
+std::vector<chain_result_t> concurrent_chains::together_;
 
-TEST_F(ConcurrentChains, EveryChainAloneGivesOneJpegPerFrameAtItsSize) {
+TEST_F(concurrent_chains, every_chain_alone_gives_one_jpeg_per_frame_at_its_size) {
   for (size_t i = 0; i < chain_count; ++i) {
     SCOPED_TRACE(std::string(chains[i].clip) + " -> " + std::to_string(chains[i].width) + "x" +
                  std::to_string(chains[i].height));
@@ -168,7 +168,7 @@ TEST_F(ConcurrentChains, EveryChainAloneGivesOneJpegPerFrameAtItsSize) {
   }
 }
 
-TEST_F(ConcurrentChains, EveryThreadGivesTheSingleThreadedBytes) {
+TEST_F(concurrent_chains, every_thread_gives_the_single_threaded_bytes) {
   for (size_t i = 0; i < chain_count; ++i) {
     SCOPED_TRACE(std::string("thread ") + std::to_string(i) + ": " + chains[i].clip);
     EXPECT_EQ(together_[i].error, alone_[i].error);
@@ -178,7 +178,7 @@ TEST_F(ConcurrentChains, EveryThreadGivesTheSingleThreadedBytes) {
   }
 }
 
-TEST_F(ConcurrentChains, EveryMessageLandsInItsOwnChainsLog) {
+TEST_F(concurrent_chains, every_message_lands_in_its_own_chains_log) {
   for (size_t i = 0; i < chain_count; ++i) {
     SCOPED_TRACE(std::string("thread ") + std::to_string(i) + ": " + chains[i].clip);
     const std::vector<captured_line_t>& alone = alone_[i].lines;

@@ -19,7 +19,7 @@
 #include "log_context.hpp"
 #include "mp4_full_sample.hpp"
 #include "support/md5.hpp"
-#include "tools/file_sample_source.hpp"
+#include "sources/file_sample_source.hpp"
 #include "trak.hpp"
 #include "transcode/video_base.hpp"
 

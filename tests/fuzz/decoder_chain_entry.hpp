@@ -26,7 +26,7 @@
 #include "ffmpeg_utils/exports.hpp"
 #include "fuzz/fuzz_support.hpp"
 #include "log_context.hpp"
-#include "testing/memory_sample_source.hpp"
+#include "support/memory_sample_source.hpp"
 #include "trak.hpp"
 #include "transcode/video_base.hpp"
 

@@ -17,7 +17,7 @@
 #include "buckets.hpp"
 #include "exception.hpp"
 #include "fuzz/fuzz_support.hpp"
-#include "tools/file_sample_source.hpp"
+#include "sources/file_sample_source.hpp"
 #include "trak.hpp"
 #include "transcode/annexb.hpp"
 

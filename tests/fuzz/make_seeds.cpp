@@ -16,7 +16,7 @@
 #include "buckets.hpp"
 #include "fuzz/decoder_chain_entry.hpp"
 #include "fuzz/fuzz_support.hpp"
-#include "tools/file_sample_source.hpp"
+#include "sources/file_sample_source.hpp"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "exception.hpp"
 #include "plugin_loader.hpp"
-#include "plugin_test_support.hpp"
+#include "plugins/plugin_test_support.hpp"
 #include "support/capture_log.hpp"
 
 namespace {
@@ -25,28 +25,28 @@ std::string load_error(const std::string& path, vantor_result expected_code) {
   return {};
 }
 
-TEST(PluginLoader, MissingFileNamesPathAndLoaderReason) {
+TEST(plugin_loader, missing_file_names_path_and_loader_reason) {
   std::string const path = std::string(VANTOR_BUILD_DIR) + "/plugins/libno_such_module.so";
   std::string const message = load_error(path, vantor_result_io_error);
   EXPECT_NE(message.find("'" + path + "'"), std::string::npos) << message;
   EXPECT_NE(message.find("No such file"), std::string::npos) << message;
 }
 
-TEST(PluginLoader, LibraryWithoutEntryPointIsRefused) {
+TEST(plugin_loader, library_without_entry_point_is_refused) {
   std::string const path = std::string(VANTOR_BUILD_DIR) + "/lib/libpellix.so";
   std::string const message = load_error(path, vantor_result_check_failed);
   EXPECT_NE(message.find("no entry point mp4_get_plugin_impl_1_15_9"), std::string::npos) << message;
   EXPECT_NE(message.find(path), std::string::npos) << message;
 }
 
-TEST(PluginLoader, WrongInterfaceNamesExpectedAndFound) {
+TEST(plugin_loader, wrong_interface_names_expected_and_found) {
   std::string const message =
       load_error(module_path("video_encoder_jpg_avcodec"), vantor_result_check_failed);
   EXPECT_NE(message.find("video_encoder_jpg_avcodec_factory_t"), std::string::npos) << message;
   EXPECT_NE(message.find("not a vantor::video_decoder_factory_t"), std::string::npos) << message;
 }
 
-TEST(PluginLoader, EntryPointReturnsTheSameObjectEveryTime) {
+TEST(plugin_loader, entry_point_returns_the_same_object_every_time) {
   for (const char* name : {"video_decoder_avc_avcodec", "video_decoder_hvc_avcodec",
                            "video_encoder_jpg_avcodec", "video_filter_resize_swscale"}) {
     void* const handle = dlopen(module_path(name).c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -60,7 +60,7 @@ TEST(PluginLoader, EntryPointReturnsTheSameObjectEveryTime) {
   }
 }
 
-TEST(PluginLoader, ModuleStaysLoadedUntilItsLastComponentIsGone) {
+TEST(plugin_loader, module_stays_loaded_until_its_last_component_is_gone) {
   std::string const path = module_path("video_filter_resize_swscale");
   ASSERT_FALSE(vantor::testing::is_loaded(path)) << "another test left the module loaded";
   vantor::testing::capture_log_t log(0);
@@ -80,7 +80,7 @@ TEST(PluginLoader, ModuleStaysLoadedUntilItsLastComponentIsGone) {
   EXPECT_FALSE(vantor::testing::is_loaded(path)) << "still loaded after the last component";
 }
 
-TEST(PluginLoader, FailedCreateLeavesNothingLoaded) {
+TEST(plugin_loader, failed_create_leaves_nothing_loaded) {
   std::string const path = module_path("video_filter_resize_swscale");
   vantor::testing::capture_log_t log(0);
   host_context_t host(log.context);
@@ -101,7 +101,7 @@ namespace {
 
 // The library installs FFmpeg's process-wide log callback and never removes
 // it, so it must stay mapped after the modules that brought it in are gone.
-TEST(PluginLoaderDeathTest, FfmpegLoggingSurvivesUnloadingTheModules) {
+TEST(plugin_loader_DeathTest, ffmpeg_logging_survives_unloading_the_modules) {
   // Re-executing the test binary would bypass the emulator in a cross build.
   GTEST_FLAG_SET(death_test_style, *VANTOR_TEST_EMULATOR ? "fast" : "threadsafe");
   EXPECT_EXIT(

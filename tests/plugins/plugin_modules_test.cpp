@@ -6,9 +6,9 @@
 
 #include "buckets.hpp"
 #include "exception.hpp"
-#include "file_sample_source.hpp"
+#include "sources/file_sample_source.hpp"
 #include "plugin_loader.hpp"
-#include "plugin_test_support.hpp"
+#include "plugins/plugin_test_support.hpp"
 #include "support/capture_log.hpp"
 #include "support/md5.hpp"
 
@@ -40,9 +40,9 @@ std::string create_error(create_t&& create) {
   return "(created)";
 }
 
-class DecoderModule : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
+class decoder_module : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
 
-TEST_P(DecoderModule, DecodesTheClipToTheReferencePictures) {
+TEST_P(decoder_module, decodes_the_clip_to_the_reference_pictures) {
   auto const [module, clip] = GetParam();
   video_decoder_plugin_t const plugin(module_path(module));
   capture_log_t log(0);
@@ -60,7 +60,7 @@ TEST_P(DecoderModule, DecodesTheClipToTheReferencePictures) {
   EXPECT_EQ(md5.hex(), reference.at("raw_md5"));
 }
 
-TEST_P(DecoderModule, RefusesEveryAttributeNamingTheFirst) {
+TEST_P(decoder_module, refuses_every_attribute_naming_the_first) {
   auto const [module, clip] = GetParam();
   video_decoder_plugin_t const plugin(module_path(module));
   capture_log_t log(0);
@@ -77,11 +77,11 @@ TEST_P(DecoderModule, RefusesEveryAttributeNamingTheFirst) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Modules, DecoderModule,
+    Modules, decoder_module,
     ::testing::Values(std::make_pair("video_decoder_avc_avcodec", "h264_mkv.mkv"),
                       std::make_pair("video_decoder_hvc_avcodec", "hevc_main_bframes.mp4")));
 
-TEST(ResizeModule, ScalesIntoTheRectangleAndRefusesAttributes) {
+TEST(resize_module, scales_into_the_rectangle_and_refuses_attributes) {
   video_filter_resize_plugin_t const plugin(module_path("video_filter_resize_swscale"));
   capture_log_t log(0);
   host_context_t host(log.context);
@@ -100,7 +100,7 @@ TEST(ResizeModule, ScalesIntoTheRectangleAndRefusesAttributes) {
             unknown("resizer", "width"));
 }
 
-TEST(ResizeModule, ComponentErrorPassesThroughAndFactoryStaysUsable) {
+TEST(resize_module, component_error_passes_through_and_factory_stays_usable) {
   video_filter_resize_plugin_t const plugin(module_path("video_filter_resize_swscale"));
   capture_log_t log(0);
   host_context_t host(log.context);
@@ -116,7 +116,7 @@ TEST(ResizeModule, ComponentErrorPassesThroughAndFactoryStaysUsable) {
   EXPECT_EQ((*filter)().width_, 32u);
 }
 
-class JpegModule : public ::testing::Test {
+class jpeg_module : public ::testing::Test {
  protected:
   // The quality the encoder was configured with, read from its level-2 line.
   std::string configured_quality(const std::vector<transcoder_attribute_t>& attributes) {
@@ -146,7 +146,7 @@ class JpegModule : public ::testing::Test {
   video_encoder_plugin_t plugin_{module_path("video_encoder_jpg_avcodec")};
 };
 
-TEST_F(JpegModule, EncodesEveryPictureAsOneJpegSample) {
+TEST_F(jpeg_module, encodes_every_picture_as_one_jpeg_sample) {
   capture_log_t log(0);
   host_context_t host(log.context);
   auto encoder = plugin_.create(host, frames(3), video_description_t{fraction_t<unsigned, unsigned>{4, 3}},
@@ -164,27 +164,27 @@ TEST_F(JpegModule, EncodesEveryPictureAsOneJpegSample) {
   EXPECT_EQ(samples, 3u);
 }
 
-TEST_F(JpegModule, QualityReachesTheEncoder) {
+TEST_F(jpeg_module, quality_reaches_the_encoder) {
   EXPECT_EQ(configured_quality({}), "30");
   EXPECT_EQ(configured_quality({{"quality", "75"}}), "75");
   EXPECT_EQ(configured_quality({{"quality", "50"}, {"quality", "80"}}), "80");
   EXPECT_EQ(configured_quality({{"quality", "0"}}), "0");
 }
 
-TEST_F(JpegModule, OnlyTheExactNameQualityIsKnown) {
+TEST_F(jpeg_module, only_the_exact_name_quality_is_known) {
   EXPECT_EQ(refusal({{"Quality", "75"}}), unknown("jpg", "Quality"));
   EXPECT_EQ(refusal({{"quality ", "75"}}), unknown("jpg", "quality "));
   EXPECT_EQ(refusal({{"quality", "80"}, {"size", "1"}}), unknown("jpg", "size"));
 }
 
-TEST_F(JpegModule, UnparsableQualityIsTheReadersError) {
+TEST_F(jpeg_module, unparsable_quality_is_the_readers_error) {
   std::string const message = refusal({{"quality", "-1"}});
   EXPECT_EQ(message.rfind("jpg: ", 0), 0u) << message;
   EXPECT_NE(message.find("'quality'"), std::string::npos) << message;
   EXPECT_NE(message.find("'-1'"), std::string::npos) << message;
 }
 
-TEST_F(JpegModule, QualityAbove100PassesTheReaderAndFailsInTheEncoder) {
+TEST_F(jpeg_module, quality_above100_passes_the_reader_and_fails_in_the_encoder) {
   capture_log_t log(0);
   host_context_t host(log.context);
   try {

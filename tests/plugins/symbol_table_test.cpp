@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin_test_support.hpp"
+#include "plugins/plugin_test_support.hpp"
 
 namespace {
 
@@ -78,9 +78,9 @@ struct module_case_t {
   const char* interface;
 };
 
-class ModuleSymbols : public ::testing::TestWithParam<module_case_t> {};
+class module_symbols : public ::testing::TestWithParam<module_case_t> {};
 
-TEST_P(ModuleSymbols, ExportsOnlyEntryPointAndSharedTypeInformation) {
+TEST_P(module_symbols, exports_only_entry_point_and_shared_type_information) {
   module_case_t const c = GetParam();
   std::vector<symbol_t> const symbols = exported_symbols(vantor::testing::module_path(c.module));
   std::string const interface = std::string("vantor::") + c.interface;
@@ -108,13 +108,13 @@ TEST_P(ModuleSymbols, ExportsOnlyEntryPointAndSharedTypeInformation) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Modules, ModuleSymbols,
+    Modules, module_symbols,
     ::testing::Values(module_case_t{"video_decoder_avc_avcodec", "video_decoder_factory_t"},
                       module_case_t{"video_decoder_hvc_avcodec", "video_decoder_factory_t"},
                       module_case_t{"video_encoder_jpg_avcodec", "video_encoder_factory_t"},
                       module_case_t{"video_filter_resize_swscale", "video_filter_resize_factory_t"}));
 
-TEST(LibrarySymbols, ExportsTheFourFactoriesAndOnlyRuntimeForcedExtras) {
+TEST(library_symbols, exports_the_four_factories_and_only_runtime_forced_extras) {
   std::vector<symbol_t> const symbols =
       exported_symbols(std::string(VANTOR_BUILD_DIR) + "/lib/libvantor_ffmpeg_utils.so");
   std::set<std::string> const factories = {

@@ -24,7 +24,7 @@ std::string refusal(const std::string& value) {
   return {};
 }
 
-TEST(ReadTranscoderOption, AcceptsUnsignedDecimalUpToTheLimit) {
+TEST(read_transcoder_option, accepts_unsigned_decimal_up_to_the_limit) {
   struct case_t {
     const char* text;
     unsigned value;
@@ -37,7 +37,7 @@ TEST(ReadTranscoderOption, AcceptsUnsignedDecimalUpToTheLimit) {
   }
 }
 
-TEST(ReadTranscoderOption, RefusalsNameImplementationAttributeAndValue) {
+TEST(read_transcoder_option, refusals_name_implementation_attribute_and_value) {
   for (const char* text : {"", "+5", "-5", " 5", "5 ", "5\t", "1e3", "0x10", "5.0", "abc",
                            "4294967296", "99999999999999999999999"}) {
     std::string const message = refusal(text);
@@ -47,7 +47,7 @@ TEST(ReadTranscoderOption, RefusalsNameImplementationAttributeAndValue) {
   }
 }
 
-TEST(ReadTranscoderOption, RefusalsSayWhatIsWrong) {
+TEST(read_transcoder_option, refusals_say_what_is_wrong) {
   EXPECT_NE(refusal("").find("empty"), std::string::npos);
   EXPECT_NE(refusal("-1").find("sign"), std::string::npos);
   EXPECT_NE(refusal("+1").find("sign"), std::string::npos);
@@ -63,7 +63,7 @@ struct options_t {
 };
 using reader_t = vantor::transcoder_options::value_reader_t<options_t>;
 
-TEST(ValueReader, SortsItsTableByUnsignedBytesShorterFirst) {
+TEST(value_reader, sorts_its_table_by_unsigned_bytes_shorter_first) {
   reader_t const reader{{"gamma", &options_t::gamma},
                         {"\xe9t\xe9", &options_t::alpha},
                         {"Beta", &options_t::beta},
@@ -76,7 +76,7 @@ TEST(ValueReader, SortsItsTableByUnsignedBytesShorterFirst) {
   EXPECT_EQ(names, (std::vector<std::string>{"Beta", "alpha", "gam", "gamma", "\xe9t\xe9"}));
 }
 
-TEST(ValueReader, FindsEveryFieldOfAnUnsortedList) {
+TEST(value_reader, finds_every_field_of_an_unsorted_list) {
   reader_t const reader{{"gamma", &options_t::gamma}, {"beta", &options_t::beta},
                         {"alpha", &options_t::alpha}};
   options_t options;
@@ -86,7 +86,7 @@ TEST(ValueReader, FindsEveryFieldOfAnUnsortedList) {
   EXPECT_EQ(options.gamma, 30u);
 }
 
-TEST(ValueReader, LastOfRepeatedAttributesWins) {
+TEST(value_reader, last_of_repeated_attributes_wins) {
   reader_t const reader{{"alpha", &options_t::alpha}};
   options_t options;
   reader.read(options, "impl", {{"alpha", "50"}, {"alpha", "80"}});
@@ -105,7 +105,7 @@ std::string unknown_attribute_text(const reader_t& reader,
   return "(accepted)";
 }
 
-TEST(ValueReader, NamesAreExactCaseSensitiveAndUntrimmed) {
+TEST(value_reader, names_are_exact_case_sensitive_and_untrimmed) {
   reader_t const reader{{"alpha", &options_t::alpha}, {"beta", &options_t::beta}};
   for (const char* name : {"Alpha", "alpha ", " alpha", "alph", "alphaa", "", "zeta", "a"}) {
     EXPECT_EQ(unknown_attribute_text(reader, {{name, "1"}}),
@@ -114,7 +114,7 @@ TEST(ValueReader, NamesAreExactCaseSensitiveAndUntrimmed) {
   }
 }
 
-TEST(ValueReader, StopsAtTheFirstUnknownAttribute) {
+TEST(value_reader, stops_at_the_first_unknown_attribute) {
   reader_t const reader{{"alpha", &options_t::alpha}};
   options_t options;
   EXPECT_THROW(reader.read(options, "impl", {{"alpha", "9"}, {"nope", "1"}, {"alpha", "5"}}),
@@ -122,7 +122,7 @@ TEST(ValueReader, StopsAtTheFirstUnknownAttribute) {
   EXPECT_EQ(options.alpha, 9u) << "attributes before the unknown one are applied, later ones not";
 }
 
-TEST(ValueReader, EmptyTableAcceptsOnlyNoAttributes) {
+TEST(value_reader, empty_table_accepts_only_no_attributes) {
   reader_t const reader;
   options_t options;
   EXPECT_NO_THROW(reader.read(options, "impl_y", {}));
@@ -130,7 +130,7 @@ TEST(ValueReader, EmptyTableAcceptsOnlyNoAttributes) {
             "impl_y: unknown attribute 'first' for this transcoder implementation.");
 }
 
-TEST(ValueReader, ValueErrorsPassThroughUnchanged) {
+TEST(value_reader, value_errors_pass_through_unchanged) {
   reader_t const reader{{"alpha", &options_t::alpha}};
   options_t options;
   std::string expected;

@@ -22,7 +22,7 @@
 #include "fuzz/file_source_entry.hpp"
 #include "fuzz/options_entry.hpp"
 #include "support/capture_log.hpp"
-#include "tools/file_sample_source.hpp"
+#include "sources/file_sample_source.hpp"
 
 namespace vantor::fuzz {
 namespace {
@@ -48,7 +48,7 @@ std::vector<uint8_t> read_file(const fs::path& path) {
 
 std::string clip_path(const std::string& name) { return std::string(VANTOR_TEST_DATA_DIR) + "/" + name; }
 
-TEST(FuzzRegressions, EveryCommittedInputReplaysWithoutAFinding) {
+TEST(fuzz_regressions, every_committed_input_replays_without_a_finding) {
   fs::path const root = VANTOR_FUZZ_REGRESSIONS_DIR;
   size_t replayed = 0;
   for (const auto& [target, entry] : entries()) {
@@ -86,7 +86,7 @@ decoder_chain_input_t clip_input(const std::string& clip, size_t count) {
   return input;
 }
 
-TEST(FuzzEntries, ClipInputsGoThroughTheDecoderAndTheWholeChain) {
+TEST(fuzz_entries, clip_inputs_go_through_the_decoder_and_the_whole_chain) {
   for (const char* clip : {"h264_high_bframes.mp4", "hevc_main_bframes.mp4", "hevc_main10.mp4"}) {
     SCOPED_TRACE(clip);
     decoder_chain_input_t input = clip_input(clip, 6);
@@ -114,7 +114,7 @@ TEST(FuzzEntries, ClipInputsGoThroughTheDecoderAndTheWholeChain) {
   }
 }
 
-TEST(FuzzEntries, BadInputGetsAVantorExceptionNotAFinding) {
+TEST(fuzz_entries, bad_input_gets_a_vantor_exception_not_a_finding) {
   decoder_chain_input_t input = clip_input("h264_high_bframes.mp4", 3);
   // The first NAL unit claims more bytes than its sample has.
   input.samples[0].bytes[0] = 0x7f;
@@ -134,7 +134,7 @@ TEST(FuzzEntries, BadInputGetsAVantorExceptionNotAFinding) {
   EXPECT_THROW(detail::run_decoder_chain(yuv422, log.context), vantor::exception);
 }
 
-TEST(FuzzEntries, TheFileSourceEntryReadsEveryClipThroughAPath) {
+TEST(fuzz_entries, the_file_source_entry_reads_every_clip_through_a_path) {
   for (const char* clip : {"h264_high_bframes.mp4", "h264_mkv.mkv", "h264_annexb.h264", "hevc_main10.mp4"}) {
     SCOPED_TRACE(clip);
     EXPECT_NO_THROW(detail::read_whole_source(clip_path(clip)));
@@ -145,7 +145,7 @@ TEST(FuzzEntries, TheFileSourceEntryReadsEveryClipThroughAPath) {
   }
 }
 
-TEST(FuzzEntries, TheOptionReferenceAgreesOnTheDocumentedCases) {
+TEST(fuzz_entries, the_option_reference_agrees_on_the_documented_cases) {
   // Each configuration is checked against the entry's reference model.
   auto text = [](const auto& literal) { return std::string(literal, sizeof literal - 1); };
   for (const std::string& config :

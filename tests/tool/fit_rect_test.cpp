@@ -12,22 +12,22 @@ using vantor::tools::picture_size_t;
 
 using sar_t = std::optional<fraction_t<unsigned int, unsigned int>>;
 
-TEST(FitRect, WideIntoNarrowLetterboxes) {
+TEST(fit_rect, wide_into_narrow_letterboxes) {
   EXPECT_EQ(fit_rect(1920, 1080, std::nullopt, {640, 480}), (picture_rect_t{0, 60, 640, 360}));
   EXPECT_EQ(fit_rect(320, 180, std::nullopt, {320, 240}), (picture_rect_t{0, 30, 320, 180}));
 }
 
-TEST(FitRect, NarrowIntoWidePillarboxes) {
+TEST(fit_rect, narrow_into_wide_pillarboxes) {
   EXPECT_EQ(fit_rect(640, 480, std::nullopt, {1280, 720}), (picture_rect_t{160, 0, 960, 720}));
   EXPECT_EQ(fit_rect(320, 240, std::nullopt, {640, 360}), (picture_rect_t{80, 0, 480, 360}));
 }
 
-TEST(FitRect, SameAspectFillsTheFrame) {
+TEST(fit_rect, same_aspect_fills_the_frame) {
   EXPECT_EQ(fit_rect(1280, 720, std::nullopt, {640, 360}), (picture_rect_t{0, 0, 640, 360}));
   EXPECT_EQ(fit_rect(2, 2, sar_t{{1, 1}}, {100, 100}), (picture_rect_t{0, 0, 100, 100}));
 }
 
-TEST(FitRect, SampleAspectRatioCounts) {
+TEST(fit_rect, sample_aspect_ratio_counts) {
   // Anamorphic 16:9 (1440x1080, pixels 4:3 wide) is as wide as 1920x1080.
   EXPECT_EQ(fit_rect(1440, 1080, sar_t{{4, 3}}, {640, 480}), (picture_rect_t{0, 60, 640, 360}));
   // PAL 4:3 (720x576, pixels 16:15) into 16:9.
@@ -37,7 +37,7 @@ TEST(FitRect, SampleAspectRatioCounts) {
   EXPECT_EQ(fit_rect(1920, 1080, sar_t{{1, 0}}, {640, 480}), (picture_rect_t{0, 60, 640, 360}));
 }
 
-TEST(FitRect, PositionsAndSizesAreEvenAndInside) {
+TEST(fit_rect, positions_and_sizes_are_even_and_inside) {
   for (uint32_t src_w : {1u, 3u, 176u, 321u, 1919u, 4096u}) {
     for (uint32_t src_h : {1u, 7u, 144u, 239u, 1080u}) {
       for (picture_size_t frame : {picture_size_t{2, 2}, picture_size_t{642, 362},
@@ -62,12 +62,12 @@ TEST(FitRect, PositionsAndSizesAreEvenAndInside) {
   }
 }
 
-TEST(FitRect, HugeTermsDoNotOverflow) {
+TEST(fit_rect, huge_terms_do_not_overflow) {
   EXPECT_EQ(fit_rect(4294967295u, 4294967295u, sar_t{{4294967295u, 4294967295u}}, {1000, 500}),
             (picture_rect_t{250, 0, 500, 500}));
 }
 
-TEST(FitRect, RefusesEmptyOrOddFrames) {
+TEST(fit_rect, refuses_empty_or_odd_frames) {
   EXPECT_THROW(fit_rect(0, 10, std::nullopt, {640, 480}), vantor::exception);
   EXPECT_THROW(fit_rect(10, 10, std::nullopt, {641, 480}), vantor::exception);
   EXPECT_THROW(fit_rect(10, 10, std::nullopt, {0, 480}), vantor::exception);

@@ -36,7 +36,7 @@ std::string quoted(const std::string& text) {
   return result + "'";
 }
 
-class ToolEndToEnd : public ::testing::Test {
+class tool_end_to_end : public ::testing::Test {
  protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -111,7 +111,7 @@ std::string md5_of_file(const fs::path& path) {
   return md5.hex();
 }
 
-TEST_F(ToolEndToEnd, DefaultRunConvertsTheBundledClipIntoOut) {
+TEST_F(tool_end_to_end, default_run_converts_the_bundled_clip_into_out) {
   run_result_t const result = run({});
   ASSERT_EQ(result.status, 0) << result.err;
   std::vector<fs::path> const files = jpegs("out");
@@ -129,7 +129,7 @@ TEST_F(ToolEndToEnd, DefaultRunConvertsTheBundledClipIntoOut) {
   EXPECT_TRUE(result.err.empty()) << "progress on a non-terminal: " << result.err;
 }
 
-TEST_F(ToolEndToEnd, RawOutputMatchesTheReferenceDecoder) {
+TEST_F(tool_end_to_end, raw_output_matches_the_reference_decoder) {
   for (const char* name : {"h264_high_bframes.mp4", "h264_mkv.mkv", "hevc_main_bframes.mp4",
                            "hevc_main10.mp4", "h264_fullrange.mp4", "h264_size_change.mp4"}) {
     run_result_t const result = run({clip(name), "--raw", "frames.yuv"});
@@ -139,7 +139,7 @@ TEST_F(ToolEndToEnd, RawOutputMatchesTheReferenceDecoder) {
   }
 }
 
-TEST_F(ToolEndToEnd, RawToStandardOutputKeepsTheSummaryOffIt) {
+TEST_F(tool_end_to_end, raw_to_standard_output_keeps_the_summary_off_it) {
   run_result_t const result = run({clip("h264_mkv.mkv"), "--raw", "-"});
   ASSERT_EQ(result.status, 0) << result.err;
   vantor::testing::md5_t md5;
@@ -148,7 +148,7 @@ TEST_F(ToolEndToEnd, RawToStandardOutputKeepsTheSummaryOffIt) {
   EXPECT_NE(result.err.find("50 pictures"), std::string::npos) << result.err;
 }
 
-TEST_F(ToolEndToEnd, SizeScalesEveryJpeg) {
+TEST_F(tool_end_to_end, size_scales_every_jpeg) {
   run_result_t const result = run({clip("hevc_main_bframes.mp4"), "-o", "small/sub", "--size", "160x90"});
   ASSERT_EQ(result.status, 0) << result.err;
   std::vector<fs::path> const files = jpegs("small/sub");
@@ -183,21 +183,21 @@ box_t picture_box(const fs::path& raw, uint32_t width, uint32_t height) {
   return box;
 }
 
-TEST_F(ToolEndToEnd, FitLetterboxesWideVideoInANarrowFrame) {
+TEST_F(tool_end_to_end, fit_letterboxes_wide_video_in_a_narrow_frame) {
   run_result_t const result = run({clip("h264_mkv.mkv"), "--size", "320x240", "--fit", "--raw", "f.yuv"});
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(fs::file_size(work_ / "f.yuv"), 50u * 320 * 240 * 3 / 2);
   EXPECT_EQ(picture_box(work_ / "f.yuv", 320, 240), (box_t{0, 30, 320, 210}));
 }
 
-TEST_F(ToolEndToEnd, FitPillarboxesNarrowVideoInAWideFrame) {
+TEST_F(tool_end_to_end, fit_pillarboxes_narrow_video_in_a_wide_frame) {
   run_result_t const result =
       run({clip("h264_high_bframes.mp4"), "--size", "640x360", "--fit", "--raw", "f.yuv"});
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(picture_box(work_ / "f.yuv", 640, 360), (box_t{80, 0, 560, 360}));
 }
 
-TEST_F(ToolEndToEnd, FitJpegsHaveTheFrameSizeAndBlackBars) {
+TEST_F(tool_end_to_end, fit_jpegs_have_the_frame_size_and_black_bars) {
   run_result_t const result = run({clip("h264_mkv.mkv"), "--size", "320x240", "--fit", "-o", "fit"});
   ASSERT_EQ(result.status, 0) << result.err;
   std::vector<fs::path> const files = jpegs("fit");
@@ -221,14 +221,14 @@ TEST_F(ToolEndToEnd, FitJpegsHaveTheFrameSizeAndBlackBars) {
   EXPECT_GT(bright_in_picture, 320 * 180 / 4) << "the picture area is mostly dark";
 }
 
-TEST_F(ToolEndToEnd, RectPlacesThePictureExactly) {
+TEST_F(tool_end_to_end, rect_places_the_picture_exactly) {
   run_result_t const result =
       run({clip("h264_mkv.mkv"), "--size", "320x240", "--rect", "40,20,160,90", "--raw", "r.yuv"});
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(picture_box(work_ / "r.yuv", 320, 240), (box_t{40, 20, 200, 110}));
 }
 
-TEST_F(ToolEndToEnd, HigherQualityMakesLargerFiles) {
+TEST_F(tool_end_to_end, higher_quality_makes_larger_files) {
   auto total_size = [&](const char* quality, const char* folder) {
     run_result_t const result = run({clip("h264_mkv.mkv"), "--quality", quality, "-o", folder});
     EXPECT_EQ(result.status, 0) << result.err;
@@ -241,7 +241,7 @@ TEST_F(ToolEndToEnd, HigherQualityMakesLargerFiles) {
   EXPECT_GT(high, low * 2) << "--quality does not reach the encoder";
 }
 
-TEST_F(ToolEndToEnd, HelpListsOptionsAndExitsZero) {
+TEST_F(tool_end_to_end, help_lists_options_and_exits_zero) {
   run_result_t const result = run({"--help"});
   EXPECT_EQ(result.status, 0);
   EXPECT_NE(result.out.find("Usage: vantor-transcode"), std::string::npos);
@@ -257,7 +257,7 @@ void expect_input_error(const run_result_t& result, const std::string& file, con
   EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
 }
 
-TEST_F(ToolEndToEnd, BadInputsExitOneNamingFileAndCause) {
+TEST_F(tool_end_to_end, bad_inputs_exit_one_naming_file_and_cause) {
   expect_input_error(run({clip("README.md")}), clip("README.md"), "cannot open");
   expect_input_error(run({"missing.mp4"}), "missing.mp4", "No such file");
   expect_input_error(run({clip("hevc_422.mp4")}), clip("hevc_422.mp4"),
@@ -276,7 +276,7 @@ TEST_F(ToolEndToEnd, BadInputsExitOneNamingFileAndCause) {
   EXPECT_EQ(result.err.rfind("vantor-transcode: " + truncated + ": ", 0), 0u) << result.err;
 }
 
-TEST_F(ToolEndToEnd, CorruptedDataNeverCrashes) {
+TEST_F(tool_end_to_end, corrupted_data_never_crashes) {
   std::string bytes = read_file(clip("h264_high_bframes.mp4"));
   for (size_t i = bytes.size() / 4; i < bytes.size() * 3 / 4; i += 7) bytes[i] = char(bytes[i] ^ 0x5a);
   std::string const corrupted = (work_ / "corrupted.mp4").string();
@@ -288,7 +288,7 @@ TEST_F(ToolEndToEnd, CorruptedDataNeverCrashes) {
   }
 }
 
-TEST_F(ToolEndToEnd, SizeChangeStopsJpegsWithAHintAndKeepsThoseWritten) {
+TEST_F(tool_end_to_end, size_change_stops_jpegs_with_a_hint_and_keeps_those_written) {
   run_result_t const result = run({clip("h264_size_change.mp4"), "-o", "sc"});
   expect_input_error(result, clip("h264_size_change.mp4"), "from 320x240 to 176x144 at picture 26");
   EXPECT_NE(result.err.find("--size"), std::string::npos);
@@ -299,7 +299,7 @@ TEST_F(ToolEndToEnd, SizeChangeStopsJpegsWithAHintAndKeepsThoseWritten) {
   EXPECT_EQ(jpegs("sc2").size(), 50u);
 }
 
-TEST_F(ToolEndToEnd, BadArgumentsExitTwoWithAHint) {
+TEST_F(tool_end_to_end, bad_arguments_exit_two_with_a_hint) {
   for (const std::vector<std::string>& arguments :
        {std::vector<std::string>{"--size", "0x240"}, {"--size", "321x240"}, {"--size", "320by240"},
         {"--size", "320x240", "--rect", "0,0,322,240"}, {"--quality", "101"}, {"--frobnicate"}}) {
@@ -310,7 +310,7 @@ TEST_F(ToolEndToEnd, BadArgumentsExitTwoWithAHint) {
   EXPECT_FALSE(fs::exists(work_ / "out")) << "bad arguments must not start a conversion";
 }
 
-TEST_F(ToolEndToEnd, MissingPluginsAreReported) {
+TEST_F(tool_end_to_end, missing_plugins_are_reported) {
   run_result_t const result = run({"--plugins", (work_ / "nowhere").string()});
   EXPECT_EQ(result.status, 1);
   EXPECT_NE(result.err.find("cannot load plug-in module"), std::string::npos) << result.err;

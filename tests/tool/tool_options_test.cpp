@@ -26,7 +26,7 @@ std::string usage_error(std::vector<const char*> arguments) {
   return "(accepted)";
 }
 
-TEST(ToolOptions, Defaults) {
+TEST(tool_options, defaults) {
   tool_options_t const options = parse({});
   EXPECT_TRUE(options.input.empty());
   EXPECT_EQ(options.output_dir, "out");
@@ -39,7 +39,7 @@ TEST(ToolOptions, Defaults) {
   EXPECT_TRUE(options.plugins_dir.empty());
 }
 
-TEST(ToolOptions, ReadsEveryOption) {
+TEST(tool_options, reads_every_option) {
   tool_options_t const options = parse({"clip.mp4", "-o", "thumbs", "--size", "640x480", "--rect",
                                         "0,60,640,360", "--quality", "75", "--log-level", "3",
                                         "--plugins", "/opt/p"});
@@ -60,7 +60,7 @@ TEST(ToolOptions, ReadsEveryOption) {
   EXPECT_TRUE(parse({"x.mp4", "--size", "2x2", "--help"}).help);
 }
 
-TEST(ToolOptions, MalformedZeroAndOddSizes) {
+TEST(tool_options, malformed_zero_and_odd_sizes) {
   for (const char* size : {"640", "640x", "x480", "640x480x2", "-640x480", "640 x480", "+640x480",
                            "640X480", "axb", "99999999999x2"}) {
     EXPECT_NE(usage_error({"--size", size}).find("is not a size"), std::string::npos) << size;
@@ -71,7 +71,7 @@ TEST(ToolOptions, MalformedZeroAndOddSizes) {
   EXPECT_NE(usage_error({"--size", "640x481"}).find("even"), std::string::npos);
 }
 
-TEST(ToolOptions, RectanglesMustBeWellFormedEvenAndInside) {
+TEST(tool_options, rectangles_must_be_well_formed_even_and_inside) {
   EXPECT_NE(usage_error({"--size", "640x480", "--rect", "0,0,640"}).find("is not a rectangle"),
             std::string::npos);
   EXPECT_NE(usage_error({"--size", "640x480", "--rect", "0,0,0,480"}).find("above 0"),
@@ -89,7 +89,7 @@ TEST(ToolOptions, RectanglesMustBeWellFormedEvenAndInside) {
             std::string::npos);
 }
 
-TEST(ToolOptions, QualityAndLogLevelRanges) {
+TEST(tool_options, quality_and_log_level_ranges) {
   EXPECT_EQ(parse({"--quality", "0"}).quality, "0");
   EXPECT_EQ(parse({"--quality", "100"}).quality, "100");
   EXPECT_NE(usage_error({"--quality", "101"}).find("above 100"), std::string::npos);
@@ -100,14 +100,14 @@ TEST(ToolOptions, QualityAndLogLevelRanges) {
   EXPECT_NE(usage_error({"--raw", "x.yuv", "-o", "dir"}).find("--raw"), std::string::npos);
 }
 
-TEST(ToolOptions, MissingValuesUnknownOptionsAndTwoInputs) {
+TEST(tool_options, missing_values_unknown_options_and_two_inputs) {
   EXPECT_NE(usage_error({"--size"}).find("--size needs a value"), std::string::npos);
   EXPECT_NE(usage_error({"-o"}).find("-o needs a value"), std::string::npos);
   EXPECT_NE(usage_error({"--sise", "2x2"}).find("unknown option '--sise'"), std::string::npos);
   EXPECT_NE(usage_error({"a.mp4", "b.mp4"}).find("only one input"), std::string::npos);
 }
 
-TEST(ToolOptions, HelpMentionsEveryOptionWithItsDefault) {
+TEST(tool_options, help_mentions_every_option_with_its_default) {
   std::string const help = vantor::tools::tool_help_text();
   for (const char* option : {"-o, --output DIR", "--size WxH", "--rect X,Y,W,H", "--fit",
                              "--quality N", "--raw FILE", "--log-level N", "--plugins DIR",

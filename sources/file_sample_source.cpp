@@ -1,4 +1,4 @@
-#include "file_sample_source.hpp"
+#include "sources/file_sample_source.hpp"
 
 #include <algorithm>
 #include <deque>

@@ -7,7 +7,7 @@
 
 #include "exception.hpp"
 #include "log_context.hpp"
-#include "testing/memory_sample_source.hpp"
+#include "support/memory_sample_source.hpp"
 #include "transcode/decoder_base.hpp"
 
 namespace vantor::video {
@@ -118,7 +118,7 @@ std::string message_of(const std::function<void()>& action) {
   return "no exception";
 }
 
-TEST(DecoderBase, ConstructionReadsTrackFirstDtsAndOneSample) {
+TEST(decoder_base, construction_reads_track_first_dts_and_one_sample) {
   fixture_t f;
   auto source = avc_source(500, {memory_sample_t{length_prefixed({avc_idr}), 40, 0, true}});
   auto counter = source->read_call_counter();
@@ -130,7 +130,7 @@ TEST(DecoderBase, ConstructionReadsTrackFirstDtsAndOneSample) {
   EXPECT_EQ(decoder.output_pts_offset(), 0u);
 }
 
-TEST(DecoderBase, HooksComeInOrderAndTheCursorAdvancesByTheDuration) {
+TEST(decoder_base, hooks_come_in_order_and_the_cursor_advances_by_the_duration) {
   fixture_t f;
   avc_decoder_t decoder(f.log, avc_source(1000, {memory_sample_t{length_prefixed({avc_idr}), 40, 80, true},
                                                  memory_sample_t{length_prefixed({avc_slice}), 33, -40, false}}));
@@ -148,7 +148,7 @@ TEST(DecoderBase, HooksComeInOrderAndTheCursorAdvancesByTheDuration) {
   EXPECT_FALSE(decoder.pending_sample());
 }
 
-TEST(DecoderBase, ParameterSetsInBandAtTheFirstAndEverySyncSample) {
+TEST(decoder_base, parameter_sets_in_band_at_the_first_and_every_sync_sample) {
   fixture_t f;
   avc_decoder_t decoder(
       f.log, avc_source(0, {memory_sample_t{length_prefixed({avc_slice}), 1, 0, false},
@@ -161,7 +161,7 @@ TEST(DecoderBase, ParameterSetsInBandAtTheFirstAndEverySyncSample) {
   EXPECT_EQ(decoder.deliver(), annexb({avc_slice}));
 }
 
-TEST(DecoderBase, AnEmptySyncSamplePassesItsParameterSetsOn) {
+TEST(decoder_base, an_empty_sync_sample_passes_its_parameter_sets_on) {
   fixture_t f;
   avc_decoder_t decoder(f.log, avc_source(0, {memory_sample_t{{}, 1, 0, true},
                                               memory_sample_t{length_prefixed({avc_idr}), 1, 0, false}}));
@@ -169,7 +169,7 @@ TEST(DecoderBase, AnEmptySyncSamplePassesItsParameterSetsOn) {
   EXPECT_EQ(decoder.deliver(), annexb({avc_sps, avc_pps, avc_idr}));
 }
 
-TEST(DecoderBase, PayloadSplitAcrossBlocksIsConvertedWithoutLoss) {
+TEST(decoder_base, payload_split_across_blocks_is_converted_without_loss) {
   fixture_t f;
   bytes_t const payload = length_prefixed({avc_idr, avc_slice, avc_slice});
   for (size_t block = 1; block <= payload.size(); ++block) {
@@ -180,7 +180,7 @@ TEST(DecoderBase, PayloadSplitAcrossBlocksIsConvertedWithoutLoss) {
   }
 }
 
-TEST(DecoderBase, HevcPutsVpsSpsPpsInBand) {
+TEST(decoder_base, hevc_puts_vps_sps_pps_in_band) {
   fixture_t f;
   bytes_t const record = make_hvcc(
       {hvcc_array_t{32, {hevc_vps}}, hvcc_array_t{33, {hevc_sps}}, hvcc_array_t{34, {hevc_pps}}}, 2);
@@ -194,7 +194,7 @@ TEST(DecoderBase, HevcPutsVpsSpsPpsInBand) {
   EXPECT_EQ(decoder.timescale(), 90000u);
 }
 
-TEST(DecoderBase, PassthroughAppendsTheBytesUnchanged) {
+TEST(decoder_base, passthrough_appends_the_bytes_unchanged) {
   fixture_t f;
   bytes_t const payload = {0, 0, 1, 0x65, 0x88, 0, 0, 0, 1, 0x41};
   auto source = avc_source(0, {memory_sample_t{payload, 1, 0, true}}, {});
@@ -203,7 +203,7 @@ TEST(DecoderBase, PassthroughAppendsTheBytesUnchanged) {
   EXPECT_EQ(decoder.deliver(), payload);
 }
 
-TEST(DecoderBase, MalformedSamplesNameTheSampleNumber) {
+TEST(decoder_base, malformed_samples_name_the_sample_number) {
   fixture_t f;
   bytes_t past_end = length_prefixed({avc_slice});
   past_end[3] = 50;
@@ -218,7 +218,7 @@ TEST(DecoderBase, MalformedSamplesNameTheSampleNumber) {
   EXPECT_EQ(message_of([&] { zero.deliver(); }), "avc sample 0: NAL unit 0 at byte 0 has length 0");
 }
 
-TEST(DecoderBase, TruncatedRecordsFailAtConstruction) {
+TEST(decoder_base, truncated_records_fail_at_construction) {
   fixture_t f;
   bytes_t avcc = make_avcc({avc_sps}, {avc_pps});
   avcc.pop_back();
@@ -234,7 +234,7 @@ TEST(DecoderBase, TruncatedRecordsFailAtConstruction) {
             "record has 1 left");
 }
 
-TEST(DecoderBase, NegativePresentationTimeIsAnError) {
+TEST(decoder_base, negative_presentation_time_is_an_error) {
   fixture_t f;
   avc_decoder_t decoder(f.log, avc_source(10, {memory_sample_t{length_prefixed({avc_idr}), 1, -11, true}}));
   EXPECT_EQ(message_of([&] { decoder.deliver(); }),
@@ -246,7 +246,7 @@ TEST(DecoderBase, NegativePresentationTimeIsAnError) {
   EXPECT_EQ(exact.pts_, 0u);
 }
 
-TEST(DecoderBase, EndOfInputNeverCallsTheSourceAgain) {
+TEST(decoder_base, end_of_input_never_calls_the_source_again) {
   fixture_t f;
   auto source = avc_source(0, {memory_sample_t{length_prefixed({avc_idr}), 5, 2, true}});
   auto counter = source->read_call_counter();
@@ -267,7 +267,7 @@ TEST(DecoderBase, EndOfInputNeverCallsTheSourceAgain) {
   EXPECT_TRUE(decoder.calls_.empty());
 }
 
-TEST(DecoderBase, EmptySourceHasNoPendingSample) {
+TEST(decoder_base, empty_source_has_no_pending_sample) {
   fixture_t f;
   avc_decoder_t decoder(f.log, avc_source(77, {}));
   EXPECT_FALSE(decoder.pending_sample());
@@ -275,7 +275,7 @@ TEST(DecoderBase, EmptySourceHasNoPendingSample) {
   EXPECT_EQ(decoder.composition_offset(), 0);
 }
 
-TEST(DecoderBase, RefusesANullSourceAndAnotherCodec) {
+TEST(decoder_base, refuses_a_null_source_and_another_codec) {
   fixture_t f;
   try {
     avc_decoder_t decoder(f.log, nullptr);
@@ -289,7 +289,7 @@ TEST(DecoderBase, RefusesANullSourceAndAnotherCodec) {
             "video decoder input: the track's codec is hevc, this decoder takes avc");
 }
 
-TEST(DecoderBase, OutputChecksCountPicturesWarnOnDisorderAndKeepTheValue) {
+TEST(decoder_base, output_checks_count_pictures_warn_on_disorder_and_keep_the_value) {
   fixture_t f;
   avc_decoder_t decoder(f.log, avc_source(0, {memory_sample_t{length_prefixed({avc_idr}), 1, 0, true},
                                               memory_sample_t{length_prefixed({avc_slice}), 1, 0, false}}));
@@ -322,7 +322,7 @@ TEST(DecoderBase, OutputChecksCountPicturesWarnOnDisorderAndKeepTheValue) {
   EXPECT_EQ(f.lines[3].second, "test_decoder: decoded 3 pictures from 2 samples");
 }
 
-TEST(DecoderBase, CountLineNeedsLevelTwoAndWarningsLevelOne) {
+TEST(decoder_base, count_line_needs_level_two_and_warnings_level_one) {
   std::vector<std::string> lines;
   log_context_t quiet(vantor_log_error, [&lines](vantor_log_level_t, std::string_view text) {
     lines.emplace_back(text);

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "clip_table.hpp"
-#include "decoder_test_support.hpp"
+#include "decoders/clip_table.hpp"
+#include "decoders/decoder_test_support.hpp"
 #include "support/capture_log.hpp"
-#include "testing/memory_sample_source.hpp"
+#include "support/memory_sample_source.hpp"
 
 namespace vantor::testing {
 namespace {
@@ -24,9 +24,9 @@ frame_t::format_t expected_format(const clip_t& clip) {
                                        : frame_t::format_t::yuv420p;
 }
 
-class bit_exact_test : public ::testing::TestWithParam<std::string> {};
+class bit_exact : public ::testing::TestWithParam<std::string> {};
 
-TEST_P(bit_exact_test, matches_the_reference_decoder) {
+TEST_P(bit_exact, matches_the_reference_decoder) {
   clip_t const clip = find_clip(table_path, GetParam());
   capture_log_t log(vantor_log_warning);
   probed_decoder_t under_test = open_probed_decoder(log.context, clip.codec, clip_path(clip.name));
@@ -76,7 +76,7 @@ std::string test_name(const ::testing::TestParamInfo<std::string>& info) {
   return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(clips, bit_exact_test,
+INSTANTIATE_TEST_SUITE_P(clips, bit_exact,
                          ::testing::Values("h264_high_bframes.mp4", "h264_mkv.mkv",
                                            "hevc_main_bframes.mp4", "hevc_main10.mp4",
                                            "h264_fullrange.mp4", "h264_size_change.mp4"),

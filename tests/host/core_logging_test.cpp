@@ -16,7 +16,7 @@ namespace {
 
 using testing::capture_log_t;
 
-TEST(LogContext, WritesOnlyAdmittedLevels) {
+TEST(log_context, writes_only_admitted_levels) {
   capture_log_t log(2);
   log.context.log_at_level(vantor_log_info, "info");
   log.context.log_at_level(vantor_log_debug, "debug");
@@ -29,14 +29,14 @@ TEST(LogContext, WritesOnlyAdmittedLevels) {
   EXPECT_EQ(log.lines.size(), 3u);
 }
 
-TEST(LoggingSynchronizer, ThresholdIsTheContextLevelAtConstruction) {
+TEST(logging_synchronizer, threshold_is_the_context_level_at_construction) {
   capture_log_t log(3);
   logging_synchronizer_t synchronizer(log.context, 100);
   log.context.level = 0;
   EXPECT_EQ(synchronizer.verbosity_threshold, 3);
 }
 
-TEST(LoggingSynchronizer, FlushWritesInOrderAndOnlyOnce) {
+TEST(logging_synchronizer, flush_writes_in_order_and_only_once) {
   capture_log_t log(4);
   logging_synchronizer_t synchronizer(log.context, 100);
   synchronizer.store_event(vantor_log_warning, "one");
@@ -50,7 +50,7 @@ TEST(LoggingSynchronizer, FlushWritesInOrderAndOnlyOnce) {
   EXPECT_EQ(log.lines[1].text, "two");
 }
 
-TEST(LoggingSynchronizer, DropsBeyondCapacityAndSaysHowMany) {
+TEST(logging_synchronizer, drops_beyond_capacity_and_says_how_many) {
   capture_log_t log(4);
   logging_synchronizer_t synchronizer(log.context, 3);
   for (int i = 0; i < 5; ++i) synchronizer.store_event(vantor_log_info, std::to_string(i));
@@ -65,7 +65,7 @@ TEST(LoggingSynchronizer, DropsBeyondCapacityAndSaysHowMany) {
   EXPECT_EQ(log.lines[4].text, "again");
 }
 
-TEST(LoggingSynchronizer, ConcurrentStoresLoseNothingWithinCapacity) {
+TEST(logging_synchronizer, concurrent_stores_lose_nothing_within_capacity) {
   constexpr int threads = 4;
   constexpr int per_thread = 2000;
   capture_log_t log(4);
@@ -102,7 +102,7 @@ TEST(LoggingSynchronizer, ConcurrentStoresLoseNothingWithinCapacity) {
   }
 }
 
-TEST(LoggingSynchronizer, ConcurrentStoresBeyondCapacityAreCountedNotLost) {
+TEST(logging_synchronizer, concurrent_stores_beyond_capacity_are_counted_not_lost) {
   constexpr int threads = 4;
   constexpr int per_thread = 500;
   capture_log_t log(4);
@@ -119,7 +119,7 @@ TEST(LoggingSynchronizer, ConcurrentStoresBeyondCapacityAreCountedNotLost) {
   EXPECT_NE(log.lines.back().text.find("dropped 1900 "), std::string::npos) << log.lines.back().text;
 }
 
-TEST(Vstringprintf, FormatsShortAndLongTexts) {
+TEST(vstringprintf, formats_short_and_long_texts) {
   EXPECT_EQ(stringprintf("%d-%s", 7, "x"), "7-x");
   std::string const long_text(1000, 'a');
   EXPECT_EQ(stringprintf("[%s]", long_text.c_str()), "[" + long_text + "]");

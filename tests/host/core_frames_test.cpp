@@ -16,7 +16,7 @@ uint16_t sample16(const std::vector<uint8_t>& data, size_t offset) {
   return static_cast<uint16_t>(data[offset] | (data[offset + 1] << 8));
 }
 
-TEST(CreateFrameData, Yuv420pPlanesSitWhereTheLayoutSays) {
+TEST(create_frame_data, yuv420p_planes_sit_where_the_layout_says) {
   auto const data = create_frame_data(8, 4, format_t::yuv420p, {16, 100, 200});
   ASSERT_EQ(data.size(), 8u * 4 * 3 / 2);
   for (size_t i = 0; i < 32; ++i) EXPECT_EQ(data[i], 16) << i;
@@ -24,7 +24,7 @@ TEST(CreateFrameData, Yuv420pPlanesSitWhereTheLayoutSays) {
   for (size_t i = 40; i < 48; ++i) EXPECT_EQ(data[i], 200) << i;  // V at W*H*5/4
 }
 
-TEST(CreateFrameData, Nv12InterleavesTheChromaPairs) {
+TEST(create_frame_data, nv12_interleaves_the_chroma_pairs) {
   auto const data = create_frame_data(4, 2, format_t::nv12, {16, 100, 200});
   ASSERT_EQ(data.size(), 12u);
   for (size_t i = 0; i < 8; ++i) EXPECT_EQ(data[i], 16);
@@ -34,7 +34,7 @@ TEST(CreateFrameData, Nv12InterleavesTheChromaPairs) {
   EXPECT_EQ(data[11], 200);
 }
 
-TEST(CreateFrameData, TenBitSamplesAreLittleEndianWords) {
+TEST(create_frame_data, ten_bit_samples_are_little_endian_words) {
   auto const data = create_frame_data(4, 2, format_t::yuv420p10le, black_of(format_t::yuv420p10le));
   ASSERT_EQ(data.size(), 2u * 4 * 2 * 3 / 2);
   for (size_t i = 0; i < 16; i += 2) EXPECT_EQ(sample16(data, i), 64);
@@ -42,7 +42,7 @@ TEST(CreateFrameData, TenBitSamplesAreLittleEndianWords) {
   EXPECT_EQ(sample16(data, 20), 512);  // V at 2*(W*H*5/4)
 }
 
-TEST(CreateFrameData, OddSizesFollowTheIntegerDivisions) {
+TEST(create_frame_data, odd_sizes_follow_the_integer_divisions) {
   // 5x3: U at 15, V at (15*5)/4 = 18, V holds H/2 rows of W/2 bytes = 2.
   auto const data = create_frame_data(5, 3, format_t::yuv420p, {1, 2, 3});
   ASSERT_EQ(data.size(), 20u);
@@ -53,14 +53,14 @@ TEST(CreateFrameData, OddSizesFollowTheIntegerDivisions) {
   EXPECT_EQ(data[19], 3);
 }
 
-TEST(CreateFrameData, HugeSizesThrowInsteadOfWrapping) {
+TEST(create_frame_data, huge_sizes_throw_instead_of_wrapping) {
   unsigned const huge = std::numeric_limits<uint32_t>::max();
   EXPECT_THROW(frame_data_size(huge, huge, format_t::yuv420p10le), exception);
   EXPECT_THROW(frame_data_size(huge, huge, format_t::yuv420p), exception);
   EXPECT_THROW(create_frame_data(2, 2, static_cast<format_t>(7), {0, 0, 0}), exception);
 }
 
-TEST(FrameFormat, InvalidFormatNamesTheValue) {
+TEST(frame_format, invalid_format_names_the_value) {
   try {
     invalid_frame_format(static_cast<format_t>(9));
     FAIL();
@@ -70,7 +70,7 @@ TEST(FrameFormat, InvalidFormatNamesTheValue) {
   }
 }
 
-TEST(FrameFormat, TextsAreReadable) {
+TEST(frame_format, texts_are_readable) {
   EXPECT_EQ(to_string(format_t::nv12), "nv12");
   EXPECT_EQ(to_string(format_t::yuv420p10le), "yuv420p10le");
   frame_t frame;
@@ -92,18 +92,18 @@ std::string dump(const std::vector<uint8_t>& bytes, size_t max_shown = 64) {
   return out.str();
 }
 
-TEST(Hexdump, OneLineWithCountAndBytes) {
+TEST(hexdump, one_line_with_count_and_bytes) {
   EXPECT_EQ(dump({0x01, 0x64, 0x00}), "[3 bytes: 01 64 00]");
   EXPECT_EQ(dump({}), "[0 bytes]");
   EXPECT_EQ(dump({0xff}), "[1 byte: ff]");
 }
 
-TEST(Hexdump, ShortensLongRangesVisibly) {
+TEST(hexdump, shortens_long_ranges_visibly) {
   std::vector<uint8_t> bytes(1238, 0xab);
   EXPECT_EQ(dump(bytes, 4), "[1238 bytes: ab ab ab ab \xe2\x80\xa6 1234 more]");
 }
 
-TEST(Hexdump, LeavesTheStreamInDecimal) {
+TEST(hexdump, leaves_the_stream_in_decimal) {
   std::ostringstream out;
   std::vector<uint8_t> const bytes{0x10};
   pellix::hexdump_t(bytes.data(), bytes.data() + 1).print(out);

@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "../buckets.hpp"
-#include "../mp4_full_sample.hpp"
-#include "../trak.hpp"
+#include "buckets.hpp"
+#include "mp4_full_sample.hpp"
+#include "trak.hpp"
 
 namespace vantor::testing {
 

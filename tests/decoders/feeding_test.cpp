@@ -5,19 +5,19 @@
 
 #include <string>
 
-#include "clip_table.hpp"
-#include "decoder_test_support.hpp"
+#include "decoders/clip_table.hpp"
+#include "decoders/decoder_test_support.hpp"
 #include "support/capture_log.hpp"
 
 namespace vantor::testing {
 namespace {
 
-class feeding_test : public ::testing::TestWithParam<std::string> {
+class feeding : public ::testing::TestWithParam<std::string> {
  protected:
   clip_t clip() const { return find_clip(clip_path("clips.tsv"), GetParam()); }
 };
 
-TEST_P(feeding_test, sends_only_the_samples_needed_for_the_first_picture) {
+TEST_P(feeding, sends_only_the_samples_needed_for_the_first_picture) {
   clip_t const reference = clip();
   std::string const name = component_name_for_codec(reference.codec);
   capture_log_t log(vantor_log_debug);
@@ -44,7 +44,7 @@ TEST_P(feeding_test, sends_only_the_samples_needed_for_the_first_picture) {
   EXPECT_GT(second.pts_, first.pts_);
 }
 
-TEST_P(feeding_test, drains_the_buffered_pictures_after_end_of_stream) {
+TEST_P(feeding, drains_the_buffered_pictures_after_end_of_stream) {
   clip_t const reference = clip();
   std::string const name = component_name_for_codec(reference.codec);
   capture_log_t log(vantor_log_debug);
@@ -72,7 +72,7 @@ TEST_P(feeding_test, drains_the_buffered_pictures_after_end_of_stream) {
   EXPECT_EQ(pictures_after_eof, reference.reorder_depth);
 }
 
-INSTANTIATE_TEST_SUITE_P(clips, feeding_test,
+INSTANTIATE_TEST_SUITE_P(clips, feeding,
                          ::testing::Values("h264_high_bframes.mp4", "hevc_main_bframes.mp4",
                                            "h264_size_change.mp4"),
                          [](const ::testing::TestParamInfo<std::string>& info) {

@@ -13,14 +13,14 @@ int checked_half(int value) {
   return value / 2;
 }
 
-TEST(Exception, MessageFormCarriesCodeAndText) {
+TEST(exception, message_form_carries_code_and_text) {
   exception const error(vantor_result_libav_failure, "libavcodec failed to allocate a packet");
   EXPECT_EQ(error.result(), vantor_result_libav_failure);
   EXPECT_STREQ(error.what(), "libavcodec failed to allocate a packet");
   EXPECT_FALSE(error.is_assertion());
 }
 
-TEST(Exception, AssertionFormKeepsFieldsAndComposesWhat) {
+TEST(exception, assertion_form_keeps_fields_and_composes_what) {
   exception const error(vantor_result_check_failed, "a/b.cpp", 42, "void f()", "x > 0");
   EXPECT_TRUE(error.is_assertion());
   EXPECT_EQ(error.file(), "a/b.cpp");
@@ -30,21 +30,21 @@ TEST(Exception, AssertionFormKeepsFieldsAndComposesWhat) {
   EXPECT_STREQ(error.what(), "a/b.cpp:42: void f(): check failed: x > 0");
 }
 
-TEST(Exception, CheckMacroThrowsWithRelativeFileAndFunctionText) {
+TEST(exception, check_macro_throws_with_relative_file_and_function_text) {
   EXPECT_EQ(checked_half(4), 2);
   try {
     checked_half(3);
     FAIL() << "no exception";
   } catch (const exception& error) {
     EXPECT_EQ(error.result(), vantor_result_check_failed);
-    EXPECT_EQ(error.file(), "tests/host/test_core_exception.cpp");
+    EXPECT_EQ(error.file(), "tests/host/core_exception_test.cpp");
     EXPECT_EQ(error.function(), "int vantor::{anonymous}::checked_half(int)");
     EXPECT_EQ(error.expression(), "value % 2 == 0");
     EXPECT_GT(error.line(), 0);
   }
 }
 
-TEST(Exception, HostHeaderChecksReadTheirHostRelativePath) {
+TEST(exception, host_header_checks_read_their_host_relative_path) {
   video::frame_t frame;
   try {
     frame.sanity_check();
@@ -58,7 +58,7 @@ TEST(Exception, HostHeaderChecksReadTheirHostRelativePath) {
   EXPECT_NO_THROW(frame.sanity_check());
 }
 
-TEST(Exception, BuilderStreamsTextIntoMessageForm) {
+TEST(exception, builder_streams_text_into_message_form) {
   exception_builder_t builder(vantor_result_check_failed);
   builder << "jpg" << ": unknown attribute '" << "q" << "' for this transcoder implementation.";
   exception const error = builder.exception();

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "exception.hpp"
-#include "testing/memory_sample_source.hpp"
+#include "support/memory_sample_source.hpp"
 #include "transcode/annexb.hpp"
 
 namespace vantor::video {
@@ -54,14 +54,14 @@ std::string convert_error(const annexb_converter_t& converter, const bytes_t& sa
   }
 }
 
-TEST(AnnexbRecord, AvccGivesSpsThenPpsBehindStartCodes) {
+TEST(annexb_record, avcc_gives_sps_then_pps_behind_start_codes) {
   annexb_converter_t const converter(nal_family_t::avc, make_avcc({avc_sps, avc_sps2}, {avc_pps}, 2));
   EXPECT_FALSE(converter.passthrough());
   EXPECT_EQ(converter.length_size(), 2u);
   EXPECT_EQ(converter.parameter_sets(), annexb({avc_sps, avc_sps2, avc_pps}));
 }
 
-TEST(AnnexbRecord, HvccKeepsVpsSpsPpsInTheRecordsOrderAndDropsSei) {
+TEST(annexb_record, hvcc_keeps_vps_sps_pps_in_the_records_order_and_drops_sei) {
   bytes_t const record = make_hvcc({hvcc_array_t{32, {hevc_vps}}, hvcc_array_t{39, {hevc_sei}},
                                     hvcc_array_t{33, {hevc_sps}}, hvcc_array_t{34, {hevc_pps}}},
                                    1);
@@ -70,7 +70,7 @@ TEST(AnnexbRecord, HvccKeepsVpsSpsPpsInTheRecordsOrderAndDropsSei) {
   EXPECT_EQ(converter.parameter_sets(), annexb({hevc_vps, hevc_sps, hevc_pps}));
 }
 
-TEST(AnnexbRecord, EmptyRecordMeansPassthrough) {
+TEST(annexb_record, empty_record_means_passthrough) {
   annexb_converter_t const converter(nal_family_t::hevc, {});
   EXPECT_TRUE(converter.passthrough());
   EXPECT_TRUE(converter.parameter_sets().empty());
@@ -84,7 +84,7 @@ TEST(AnnexbRecord, EmptyRecordMeansPassthrough) {
 
 // Every cut of a valid record is refused, and (under ASan) no cut makes the
 // parser read past the bytes it was given.
-TEST(AnnexbRecord, EveryTruncationIsRefused) {
+TEST(annexb_record, every_truncation_is_refused) {
   bytes_t const avcc = make_avcc({avc_sps}, {avc_pps});
   for (size_t n = 1; n < avcc.size(); ++n) {
     bytes_t const cut(avcc.begin(), avcc.begin() + static_cast<std::ptrdiff_t>(n));
@@ -98,7 +98,7 @@ TEST(AnnexbRecord, EveryTruncationIsRefused) {
   }
 }
 
-TEST(AnnexbRecord, FaultsAreNamed) {
+TEST(annexb_record, faults_are_named) {
   bytes_t avcc = make_avcc({avc_sps}, {avc_pps});
   EXPECT_EQ(record_error(nal_family_t::avc, bytes_t(avcc.begin(), avcc.begin() + 4)),
             "avcC record: truncated: the header needs 6 bytes at offset 0, the 4-byte record has 4 left");
@@ -133,7 +133,7 @@ TEST(AnnexbRecord, FaultsAreNamed) {
             "hvcC record: lengthSizeMinusOne is 2; NAL lengths of 3 bytes are not allowed");
 }
 
-TEST(AnnexbConvert, EveryNalUnitGetsAFourByteStartCodeWhateverTheLengthSize) {
+TEST(annexb_convert, every_nal_unit_gets_a_four_byte_start_code_whatever_the_length_size) {
   for (unsigned length_size : {1u, 2u, 4u}) {
     annexb_converter_t const converter(nal_family_t::avc, make_avcc({avc_sps}, {avc_pps}, length_size));
     bytes_t const sample = length_prefixed({avc_idr, avc_slice}, length_size);
@@ -143,7 +143,7 @@ TEST(AnnexbConvert, EveryNalUnitGetsAFourByteStartCodeWhateverTheLengthSize) {
   }
 }
 
-TEST(AnnexbConvert, ParameterSetsGoBeforeTheFirstNalUnitButAfterADelimiter) {
+TEST(annexb_convert, parameter_sets_go_before_the_first_nal_unit_but_after_a_delimiter) {
   annexb_converter_t const avc(nal_family_t::avc, make_avcc({avc_sps}, {avc_pps}));
   bytes_t out;
   bytes_t const plain = length_prefixed({avc_idr});
@@ -173,7 +173,7 @@ TEST(AnnexbConvert, ParameterSetsGoBeforeTheFirstNalUnitButAfterADelimiter) {
   EXPECT_TRUE(out.empty());
 }
 
-TEST(AnnexbConvert, MalformedLengthsNameTheSampleAndTheFault) {
+TEST(annexb_convert, malformed_lengths_name_the_sample_and_the_fault) {
   annexb_converter_t const converter(nal_family_t::avc, make_avcc({avc_sps}, {avc_pps}));
   bytes_t past_end = length_prefixed({avc_idr, avc_slice});
   past_end[9 + 3] = 100;  // the second NAL unit's length
@@ -204,7 +204,7 @@ class collect_sink_t final : public annexb_sink_t {
 
 // Pieces cut anywhere (inside a length prefix, between prefix and header,
 // inside a NAL unit) give the same stream as the whole sample at once.
-TEST(AnnexbSampleWriter, PiecesCutAnywhereGiveTheSameStream) {
+TEST(annexb_sample_writer, pieces_cut_anywhere_give_the_same_stream) {
   annexb_converter_t const converter(nal_family_t::avc, make_avcc({avc_sps}, {avc_pps}));
   bytes_t const sample = length_prefixed({avc_aud, avc_idr, avc_slice});
   bytes_t whole;
@@ -220,7 +220,7 @@ TEST(AnnexbSampleWriter, PiecesCutAnywhereGiveTheSameStream) {
   }
 }
 
-TEST(AnnexbSampleWriter, LengthIsCheckedBeforeAnyByteOfTheUnitIsWritten) {
+TEST(annexb_sample_writer, length_is_checked_before_any_byte_of_the_unit_is_written) {
   annexb_converter_t const converter(nal_family_t::avc, make_avcc({avc_sps}, {avc_pps}));
   bytes_t sample = length_prefixed({avc_idr});
   collect_sink_t sink;
@@ -229,7 +229,7 @@ TEST(AnnexbSampleWriter, LengthIsCheckedBeforeAnyByteOfTheUnitIsWritten) {
   EXPECT_TRUE(sink.bytes.empty());
 }
 
-TEST(AnnexbSampleWriter, FeedingMoreOrLessThanTheSampleSizeFails) {
+TEST(annexb_sample_writer, feeding_more_or_less_than_the_sample_size_fails) {
   annexb_converter_t const converter(nal_family_t::avc, {});
   bytes_t const bytes = {1, 2, 3};
   collect_sink_t sink;

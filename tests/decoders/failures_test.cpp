@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "decoder_test_support.hpp"
+#include "decoders/decoder_test_support.hpp"
 #include "support/capture_log.hpp"
-#include "testing/memory_sample_source.hpp"
+#include "support/memory_sample_source.hpp"
 
 namespace vantor::testing {
 namespace {
@@ -24,7 +24,7 @@ struct codec_case_t {
 
 void PrintTo(const codec_case_t& value, std::ostream* os) { *os << value.clip; }
 
-class failure_test : public ::testing::TestWithParam<codec_case_t> {
+class decoder_failures : public ::testing::TestWithParam<codec_case_t> {
  protected:
   std::string name() const { return component_name_for_codec(GetParam().codec); }
   std::string path() const { return clip_path(GetParam().clip); }
@@ -61,7 +61,7 @@ sample_edit_t edit_sample_1(std::function<void(std::vector<uint8_t>&)> change) {
   };
 }
 
-TEST_P(failure_test, a_sample_without_payload_fails_the_bitstream_check) {
+TEST_P(decoder_failures, a_sample_without_payload_fails_the_bitstream_check) {
   capture_log_t log(vantor_log_warning);
   probed_decoder_t under_test = open(log, edit_sample_1([](std::vector<uint8_t>& payload) {
     payload.clear();
@@ -78,7 +78,7 @@ TEST_P(failure_test, a_sample_without_payload_fails_the_bitstream_check) {
   }
 }
 
-TEST_P(failure_test, a_nal_length_past_the_sample_end_is_the_hosts_error) {
+TEST_P(decoder_failures, a_nal_length_past_the_sample_end_is_the_hosts_error) {
   capture_log_t log(vantor_log_warning);
   size_t payload_size = 0;
   probed_decoder_t under_test =
@@ -159,7 +159,7 @@ std::vector<damage_t> damages() {
   };
 }
 
-TEST_P(failure_test, damaged_payload_ends_in_pictures_or_a_libavcodec_failure) {
+TEST_P(decoder_failures, damaged_payload_ends_in_pictures_or_a_libavcodec_failure) {
   size_t refused = 0;
   for (const damage_t& damage : damages()) {
     SCOPED_TRACE(damage.name);
@@ -208,7 +208,7 @@ TEST_P(failure_test, damaged_payload_ends_in_pictures_or_a_libavcodec_failure) {
   }
 }
 
-TEST_P(failure_test, an_annex_b_sample_without_a_start_code_is_refused_at_creation) {
+TEST_P(decoder_failures, an_annex_b_sample_without_a_start_code_is_refused_at_creation) {
   // A track without a configuration record passes its bytes through, so
   // libavcodec sees these bytes exactly and finds no NAL unit in them.
   capture_log_t log(vantor_log_warning);
@@ -229,7 +229,7 @@ TEST_P(failure_test, an_annex_b_sample_without_a_start_code_is_refused_at_creati
   EXPECT_EQ(log.lines.back().text.rfind("libavcodec: ", 0), 0u) << log.lines.back().text;
 }
 
-TEST_P(failure_test, a_presentation_time_beyond_int64_fails_the_pts_check) {
+TEST_P(decoder_failures, a_presentation_time_beyond_int64_fails_the_pts_check) {
   capture_log_t log(vantor_log_warning);
   probe_options_t options;
   options.first_dts = uint64_t{1} << 63;
@@ -247,7 +247,7 @@ TEST_P(failure_test, a_presentation_time_beyond_int64_fails_the_pts_check) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(codecs, failure_test,
+INSTANTIATE_TEST_SUITE_P(codecs, decoder_failures,
                          ::testing::Values(codec_case_t{"h264", "h264_high_bframes.mp4", true},
                                            codec_case_t{"hevc", "hevc_main_bframes.mp4", false}),
                          [](const ::testing::TestParamInfo<codec_case_t>& info) {

@@ -6,7 +6,7 @@
 
 #include "exception.hpp"
 #include "mp4_full_sample.hpp"
-#include "testing/memory_sample_source.hpp"
+#include "support/memory_sample_source.hpp"
 #include "trak.hpp"
 
 namespace vantor {
@@ -31,13 +31,13 @@ void expect_missing_chain(unique_buckets_ptr_t data, unique_buckets_ptr_t aux_da
   }
 }
 
-TEST(FullSample, MissingChainsFailTheirChecksInOrder) {
+TEST(full_sample, missing_chains_fail_their_checks_in_order) {
   expect_missing_chain(nullptr, buckets_create(), "data");
   expect_missing_chain(buckets_create(), nullptr, "aux_data");
   expect_missing_chain(nullptr, nullptr, "data");
 }
 
-TEST(SampleFlags, EncoderConstantReadsAsSyncAndZeroDoesNot) {
+TEST(sample_flags, encoder_constant_reads_as_sync_and_zero_does_not) {
   EXPECT_TRUE(sample_flags_t::make(0x0040018).is_sync_sample());
   EXPECT_TRUE(sample_flags_t::make(sample_flags_t::sync_sample).is_sync_sample());
   EXPECT_FALSE(sample_flags_t::make(sample_flags_t::depends_on_none | sample_flags_t::not_depended_on)
@@ -45,7 +45,7 @@ TEST(SampleFlags, EncoderConstantReadsAsSyncAndZeroDoesNot) {
   EXPECT_FALSE(sample_flags_t{}.is_sync_sample());
 }
 
-TEST(SampleFlags, ValueInitialisedWordIsZeroAndMakeKeepsTheTopBitsClear) {
+TEST(sample_flags, value_initialised_word_is_zero_and_make_keeps_the_top_bits_clear) {
   sample_flags_t const zero{};
   uint32_t word = 0xffffffffu;
   std::memcpy(&word, &zero, sizeof word);
@@ -56,7 +56,7 @@ TEST(SampleFlags, ValueInitialisedWordIsZeroAndMakeKeepsTheTopBitsClear) {
   EXPECT_EQ(all.reserved_, 0u);
 }
 
-TEST(Trak, JpegTrackCarriesSizeAndSarAndLeavesTheTimescaleToTheCaller) {
+TEST(trak, jpeg_track_carries_size_and_sar_and_leaves_the_timescale_to_the_caller) {
   trak_t trak = create_jpeg_trak(640, 360, fraction_t<unsigned, unsigned>{4, 3});
   EXPECT_EQ(trak.codec, codec_t::jpeg);
   EXPECT_EQ(trak.width, 640u);
@@ -70,7 +70,7 @@ TEST(Trak, JpegTrackCarriesSizeAndSarAndLeavesTheTimescaleToTheCaller) {
   EXPECT_FALSE(create_jpeg_trak(2, 2, std::nullopt).sar);
 }
 
-TEST(MemorySampleSource, DeliversTheSamplesThenNothingAndCountsEveryCall) {
+TEST(memory_sample_source, delivers_the_samples_then_nothing_and_counts_every_call) {
   using testing::memory_sample_t;
   testing::memory_sample_source_t source(testing::make_video_trak(codec_t::hevc, 600), 12,
                                          {memory_sample_t{{1, 2, 3, 4, 5}, 20, 40, true},

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "decoder_test_support.hpp"
+#include "decoders/decoder_test_support.hpp"
 #include "support/capture_log.hpp"
 
 namespace vantor::testing {
@@ -23,7 +23,7 @@ struct trace_case_t {
 
 void PrintTo(const trace_case_t& value, std::ostream* os) { *os << value.clip; }
 
-class trace_lines_test : public ::testing::TestWithParam<trace_case_t> {
+class trace_lines : public ::testing::TestWithParam<trace_case_t> {
  protected:
   std::string name() const { return component_name_for_codec(GetParam().codec); }
   std::string path() const { return clip_path(GetParam().clip); }
@@ -38,7 +38,7 @@ std::vector<std::string> decoder_traces(const capture_log_t& log, const std::str
   return traces;
 }
 
-TEST_P(trace_lines_test, follow_every_packet_and_picture) {
+TEST_P(trace_lines, follow_every_packet_and_picture) {
   size_t const kept = 6;
   capture_log_t log(vantor_log_debug);
   probe_options_t options;
@@ -112,7 +112,7 @@ TEST_P(trace_lines_test, follow_every_packet_and_picture) {
   EXPECT_EQ(traces.back().rfind("flush [", 0), 0u);
 }
 
-TEST_P(trace_lines_test, name_only_their_own_decoder) {
+TEST_P(trace_lines, name_only_their_own_decoder) {
   capture_log_t log(vantor_log_trace);
   probed_decoder_t under_test = open_probed_decoder(log.context, GetParam().codec, path());
   decode_stream(*under_test.decoder);
@@ -128,7 +128,7 @@ TEST_P(trace_lines_test, name_only_their_own_decoder) {
   EXPECT_EQ(log.starting_with(name() + ": decoded ").size(), 1u);
 }
 
-TEST_P(trace_lines_test, stay_out_of_a_level_2_log) {
+TEST_P(trace_lines, stay_out_of_a_level_2_log) {
   capture_log_t log(vantor_log_info);
   probed_decoder_t under_test = open_probed_decoder(log.context, GetParam().codec, path());
   decode_stream(*under_test.decoder);
@@ -145,7 +145,7 @@ TEST_P(trace_lines_test, stay_out_of_a_level_2_log) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    codecs, trace_lines_test,
+    codecs, trace_lines,
     ::testing::Values(trace_case_t{"h264", "h264_high_bframes.mp4", "yuv420p", 320, 240},
                       trace_case_t{"hevc", "hevc_main10.mp4", "yuv420p10le", 320, 240}),
     [](const ::testing::TestParamInfo<trace_case_t>& info) { return info.param.codec; });

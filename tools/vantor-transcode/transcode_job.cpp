@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "exception.hpp"
-#include "file_sample_source.hpp"
+#include "sources/file_sample_source.hpp"
 #include "fit_rect.hpp"
 #include "frame_tap.hpp"
 #include "picture_writers.hpp"

@@ -35,7 +35,7 @@ std::vector<const uint8_t*> piece_addresses(const buckets_t& chain) {
   return addresses;
 }
 
-TEST(BucketWriter, FillsTheTailBlockBeforeStartingANewOne) {
+TEST(bucket_writer, fills_the_tail_block_before_starting_a_new_one) {
   unique_buckets_ptr_t chain = buckets_create();
   bucket_writer_t writer(*chain, 8);
   write_text(writer, "abcde");
@@ -46,7 +46,7 @@ TEST(BucketWriter, FillsTheTailBlockBeforeStartingANewOne) {
   EXPECT_EQ(buckets_size(*chain), 10u);
 }
 
-TEST(BucketWriter, LargeWriteGoesIntoOneBlockOfItsOwnSize) {
+TEST(bucket_writer, large_write_goes_into_one_block_of_its_own_size) {
   unique_buckets_ptr_t chain = buckets_create();
   bucket_writer_t writer(*chain, 4);
   write_text(writer, "0123456789");
@@ -56,7 +56,7 @@ TEST(BucketWriter, LargeWriteGoesIntoOneBlockOfItsOwnSize) {
   EXPECT_EQ(piece_sizes(*chain), (std::vector<size_t>{10, 1}));
 }
 
-TEST(BucketsSplit, TakesTheFirstBytesAndSharesTheCutBlock) {
+TEST(buckets_split, takes_the_first_bytes_and_shares_the_cut_block) {
   unique_buckets_ptr_t chain = buckets_create();
   bucket_writer_t writer(*chain, 4);
   write_text(writer, "abcd");
@@ -82,7 +82,7 @@ TEST(BucketsSplit, TakesTheFirstBytesAndSharesTheCutBlock) {
   EXPECT_EQ(rest_pieces[1], before[2]);
 }
 
-TEST(BucketsSplit, ZeroAndEverything) {
+TEST(buckets_split, zero_and_everything) {
   std::vector<uint8_t> const bytes = bytes_of("xyz");
   unique_buckets_ptr_t chain = buckets_create();
   buckets_append(*chain, bytes.data(), bytes.data() + bytes.size());
@@ -97,7 +97,7 @@ TEST(BucketsSplit, ZeroAndEverything) {
   EXPECT_TRUE(piece_sizes(*chain).empty());
 }
 
-TEST(BucketsSplit, MoreThanTheChainHoldsIsACheckFailure) {
+TEST(buckets_split, more_than_the_chain_holds_is_a_check_failure) {
   unique_buckets_ptr_t chain = buckets_create();
   std::vector<uint8_t> const bytes = bytes_of("ab");
   buckets_append(*chain, bytes.data(), bytes.data() + bytes.size());
@@ -113,7 +113,7 @@ TEST(BucketsSplit, MoreThanTheChainHoldsIsACheckFailure) {
 
 // The encoder's pattern: the working chain is empty between packets; each
 // packet is written after a reset and split off whole.
-TEST(BucketsSplit, PacketAfterPacketFromAnEmptyWorkingChain) {
+TEST(buckets_split, packet_after_packet_from_an_empty_working_chain) {
   unique_buckets_ptr_t chain = buckets_create();
   bucket_writer_t writer(*chain, 64);
   std::vector<unique_buckets_ptr_t> samples;
@@ -131,7 +131,7 @@ TEST(BucketsSplit, PacketAfterPacketFromAnEmptyWorkingChain) {
   for (size_t i = 0; i < samples.size(); ++i) EXPECT_EQ(text_of(*samples[i]), expected[i]) << i;
 }
 
-TEST(BucketsSplit, WritingContinuesInTheBlockOfASampleSplitOffWhole) {
+TEST(buckets_split, writing_continues_in_the_block_of_a_sample_split_off_whole) {
   unique_buckets_ptr_t chain = buckets_create();
   bucket_writer_t writer(*chain, 64);
   write_text(writer, "first");
@@ -147,7 +147,7 @@ TEST(BucketsSplit, WritingContinuesInTheBlockOfASampleSplitOffWhole) {
   EXPECT_EQ(text_of(*second), "second");
 }
 
-TEST(BucketWriter, SplitWrittenTakesOnlyTheBytesSinceTheReset) {
+TEST(bucket_writer, split_written_takes_only_the_bytes_since_the_reset) {
   unique_buckets_ptr_t chain = buckets_create();
   bucket_writer_t writer(*chain, 8);
   write_text(writer, "old");
@@ -164,7 +164,7 @@ TEST(BucketWriter, SplitWrittenTakesOnlyTheBytesSinceTheReset) {
   EXPECT_EQ(text_of(*chain), "old");
 }
 
-TEST(BucketsAppend, AppendsAfterExistingBytesAndSplitChainsStayIntact) {
+TEST(buckets_append, appends_after_existing_bytes_and_split_chains_stay_intact) {
   std::vector<uint8_t> data(1000);
   std::iota(data.begin(), data.end(), uint8_t{0});
   unique_buckets_ptr_t chain = buckets_create();

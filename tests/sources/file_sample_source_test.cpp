@@ -16,7 +16,7 @@ extern "C" {
 
 #include "buckets.hpp"
 #include "exception.hpp"
-#include "file_sample_source.hpp"
+#include "sources/file_sample_source.hpp"
 #include "transcode/annexb.hpp"
 
 namespace vantor::tools {
@@ -104,7 +104,7 @@ read_result_t read_all(file_sample_source_t& source) {
   return result;
 }
 
-class FileSampleSource : public ::testing::Test {
+class file_sample_source : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { av_log_set_level(AV_LOG_QUIET); }
 
@@ -168,7 +168,7 @@ read_failure_t read_until_failure(sample_source_t& source, vantor_result expecte
   return failure;
 }
 
-TEST_F(FileSampleSource, TrackAndSamplesMatchTheReferenceOfEveryClip) {
+TEST_F(file_sample_source, track_and_samples_match_the_reference_of_every_clip) {
   for (const clip_t& c : clips_) {
     SCOPED_TRACE(c.name);
     auto source = file_sample_source_t::open(data_dir + "/" + c.name);
@@ -201,7 +201,7 @@ TEST_F(FileSampleSource, TrackAndSamplesMatchTheReferenceOfEveryClip) {
 // Presentation times (decode cursor + composition offset) are checked
 // against the pts ffmpeg's own decoder gave each frame, up to the shift that
 // makes the first decode time 0.
-TEST_F(FileSampleSource, PresentationTimesMatchTheReferenceDecoder) {
+TEST_F(file_sample_source, presentation_times_match_the_reference_decoder) {
   for (const clip_t& c : clips_) {
     std::vector<int64_t> reference = reference_pts(c.name);
     if (reference.empty()) continue;  // no raw reference (4:2:2)
@@ -220,7 +220,7 @@ TEST_F(FileSampleSource, PresentationTimesMatchTheReferenceDecoder) {
   }
 }
 
-TEST_F(FileSampleSource, BFrameClipHasReorderingOffsets) {
+TEST_F(file_sample_source, b_frame_clip_has_reordering_offsets) {
   auto source = file_sample_source_t::open(data_dir + "/h264_high_bframes.mp4");
   std::vector<int32_t> offsets;
   while (std::optional<full_sample_t> sample = source->read_sample()) {
@@ -232,7 +232,7 @@ TEST_F(FileSampleSource, BFrameClipHasReorderingOffsets) {
             (std::vector<int32_t>{1024, 2560, 1024, 0, 512, 2560}));
 }
 
-TEST_F(FileSampleSource, MatroskaDecodeTimesBeforeTheReorderDelayAreDerived) {
+TEST_F(file_sample_source, matroska_decode_times_before_the_reorder_delay_are_derived) {
   auto source = file_sample_source_t::open(data_dir + "/h264_mkv.mkv");
   EXPECT_EQ(source->stream_info().frame_count, 0u);
   std::optional<full_sample_t> first = source->read_sample();
@@ -243,7 +243,7 @@ TEST_F(FileSampleSource, MatroskaDecodeTimesBeforeTheReorderDelayAreDerived) {
   EXPECT_EQ(first->composition_offset(), 80);
 }
 
-TEST_F(FileSampleSource, PayloadsKeepTheirFormOfNalUnits) {
+TEST_F(file_sample_source, payloads_keep_their_form_of_nal_units) {
   auto mp4 = file_sample_source_t::open(data_dir + "/hevc_main_bframes.mp4");
   read_result_t const samples = read_all(*mp4);
   ASSERT_FALSE(samples.first_payloads.empty());
@@ -263,7 +263,7 @@ TEST_F(FileSampleSource, PayloadsKeepTheirFormOfNalUnits) {
 
 // A raw stream with B-frames: made here from the MP4 clip's samples, which
 // also shows that libavformat reads our Annex B conversion as H.264.
-TEST_F(FileSampleSource, RawStreamWithReorderingIsRefusedWithTheWayOut) {
+TEST_F(file_sample_source, raw_stream_with_reordering_is_refused_with_the_way_out) {
   for (std::string name : {"h264_high_bframes.mp4", "hevc_main_bframes.mp4"}) {
     bool const hevc = name.rfind("hevc", 0) == 0;
     auto source = file_sample_source_t::open(data_dir + "/" + name);
@@ -287,7 +287,7 @@ TEST_F(FileSampleSource, RawStreamWithReorderingIsRefusedWithTheWayOut) {
   }
 }
 
-TEST_F(FileSampleSource, UnreadableFilesNameTheFileAndTheCause) {
+TEST_F(file_sample_source, unreadable_files_name_the_file_and_the_cause) {
   std::string const missing = (scratch_ / "missing.mp4").string();
   EXPECT_EQ(open_error(missing, vantor_result_io_error),
             "file_sample_source: " + missing + ": cannot open the file: No such file or directory");
@@ -298,7 +298,7 @@ TEST_F(FileSampleSource, UnreadableFilesNameTheFileAndTheCause) {
             "file_sample_source: " + garbage + ": cannot open the file: Invalid data found when processing input");
 }
 
-TEST_F(FileSampleSource, FileWithoutH264OrHevcVideoIsRefused) {
+TEST_F(file_sample_source, file_without_h264_or_hevc_video_is_refused) {
   // A 1x1 BMP picture: a video stream, but not one we take.
   static const uint8_t bmp[] = {'B', 'M', 58, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 1, 0,
                                 0,   0,   1,  0, 0, 0, 1, 0, 24, 0, 0, 0,  0, 0, 4, 0, 0, 0, 0, 0,
@@ -309,7 +309,7 @@ TEST_F(FileSampleSource, FileWithoutH264OrHevcVideoIsRefused) {
             "file_sample_source: " + path + ": no H.264 or HEVC video stream (streams: video bmp)");
 }
 
-TEST_F(FileSampleSource, TruncatedMp4DeliversTheWholeSamplesThenFails) {
+TEST_F(file_sample_source, truncated_mp4_delivers_the_whole_samples_then_fails) {
   std::string const path = truncated_copy("h264_high_bframes.mp4", 0.6);
   auto source = file_sample_source_t::open(path);
   auto const [delivered, message] = read_until_failure(*source, vantor_result_io_error);
@@ -321,7 +321,7 @@ TEST_F(FileSampleSource, TruncatedMp4DeliversTheWholeSamplesThenFails) {
   EXPECT_THROW(source->read_sample(), exception);
 }
 
-TEST_F(FileSampleSource, TruncatedMatroskaIsDetectedByItsDuration) {
+TEST_F(file_sample_source, truncated_matroska_is_detected_by_its_duration) {
   std::string const path = truncated_copy("h264_mkv.mkv", 0.9);
   auto source = file_sample_source_t::open(path);
   auto const [delivered, message] = read_until_failure(*source, vantor_result_io_error);
@@ -332,13 +332,13 @@ TEST_F(FileSampleSource, TruncatedMatroskaIsDetectedByItsDuration) {
   EXPECT_LT(delivered, clip("h264_mkv.mkv").frames);
 }
 
-TEST_F(FileSampleSource, Mp4CutInsideItsHeaderFailsAtOpen) {
+TEST_F(file_sample_source, mp4_cut_inside_its_header_fails_at_open) {
   std::string const path = truncated_copy("hevc_main_bframes.mp4", 0.05);
   std::string const message = open_error(path, vantor_result_io_error);
   EXPECT_EQ(message.rfind("file_sample_source: " + path + ": cannot open the file: ", 0), 0u) << message;
 }
 
-TEST_F(FileSampleSource, StreamInfoForTheTool) {
+TEST_F(file_sample_source, stream_info_for_the_tool) {
   auto source = file_sample_source_t::open(data_dir + "/hevc_422.mp4");
   const file_stream_info_t& info = source->stream_info();
   EXPECT_EQ(info.pixel_format_name, "yuv422p");

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "decoder_test_support.hpp"
+#include "decoders/decoder_test_support.hpp"
 #include "support/capture_log.hpp"
 
 namespace vantor::testing {
@@ -19,13 +19,13 @@ struct stream_case_t {
 
 void PrintTo(const stream_case_t& value, std::ostream* os) { *os << value.clip; }
 
-class end_frame_test : public ::testing::TestWithParam<stream_case_t> {
+class end_frame : public ::testing::TestWithParam<stream_case_t> {
  protected:
   std::string path() const { return clip_path(GetParam().clip); }
   std::string name() const { return component_name_for_codec(GetParam().codec); }
 };
 
-TEST_P(end_frame_test, carries_the_format_of_the_pictures_and_the_end_time) {
+TEST_P(end_frame, carries_the_format_of_the_pictures_and_the_end_time) {
   capture_log_t log(vantor_log_warning);
   probed_decoder_t under_test = open_probed_decoder(log.context, GetParam().codec, path());
   decoded_stream_t const decoded = decode_stream(*under_test.decoder);
@@ -42,7 +42,7 @@ TEST_P(end_frame_test, carries_the_format_of_the_pictures_and_the_end_time) {
   EXPECT_FALSE(decoded.end.keyframe_);
 }
 
-TEST_P(end_frame_test, repeats_without_reading_the_source_again) {
+TEST_P(end_frame, repeats_without_reading_the_source_again) {
   capture_log_t log(vantor_log_debug);
   probed_decoder_t under_test = open_probed_decoder(log.context, GetParam().codec, path());
   decoded_stream_t const decoded = decode_stream(*under_test.decoder);
@@ -68,7 +68,7 @@ TEST_P(end_frame_test, repeats_without_reading_the_source_again) {
   EXPECT_EQ(log.starting_with(name() + ": sending EOF").size(), 1u);
 }
 
-TEST_P(end_frame_test, after_a_cut_stream_uses_the_last_delivered_sample) {
+TEST_P(end_frame, after_a_cut_stream_uses_the_last_delivered_sample) {
   // Ten samples only: the pictures still in the codec come out after end of
   // stream, then the end frame at the cursor after sample ten.
   size_t const kept = 10;
@@ -84,7 +84,7 @@ TEST_P(end_frame_test, after_a_cut_stream_uses_the_last_delivered_sample) {
   EXPECT_EQ(decoded.end.pts_, timing.end_time());
 }
 
-TEST_P(end_frame_test, an_empty_source_gives_an_nv12_end_frame_at_the_first_decode_time) {
+TEST_P(end_frame, an_empty_source_gives_an_nv12_end_frame_at_the_first_decode_time) {
   capture_log_t log(vantor_log_debug);
   probe_options_t options;
   options.limit = 0;
@@ -113,7 +113,7 @@ TEST_P(end_frame_test, an_empty_source_gives_an_nv12_end_frame_at_the_first_deco
                                               name() + ": flush [0] pts=4096"}));
 }
 
-TEST_P(end_frame_test, needs_a_nonzero_timescale) {
+TEST_P(end_frame, needs_a_nonzero_timescale) {
   capture_log_t log(vantor_log_warning);
   probe_options_t options;
   options.limit = 0;
@@ -131,7 +131,7 @@ TEST_P(end_frame_test, needs_a_nonzero_timescale) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    codecs, end_frame_test,
+    codecs, end_frame,
     ::testing::Values(stream_case_t{"h264", "h264_high_bframes.mp4", frame_t::format_t::yuv420p},
                       stream_case_t{"hevc", "hevc_main10.mp4", frame_t::format_t::yuv420p10le}),
     [](const ::testing::TestParamInfo<stream_case_t>& info) { return info.param.codec; });
