@@ -9,10 +9,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "plugins/plugin_test_support.hpp"
+#include "support/clip_table.hpp"
 #include "support/md5.hpp"
 
 namespace {
@@ -55,7 +57,7 @@ class tool_end_to_end : public ::testing::Test {
     const char* wrapper = std::getenv("VANTOR_TEST_EMULATOR");
     if (wrapper == nullptr) wrapper = VANTOR_TEST_EMULATOR;
     if (*wrapper) command += std::string(wrapper) + " ";
-    command += quoted(std::string(VANTOR_BUILD_DIR) + "/bin/vantor-transcode");
+    command += quoted(vantor::testing::build_path("bin/vantor-transcode"));
     for (const std::string& argument : arguments) command += " " + quoted(argument);
     command += " >stdout.txt 2>stderr.txt </dev/null";
     int const status = std::system(command.c_str());
@@ -134,7 +136,7 @@ TEST_F(tool_end_to_end, raw_output_matches_the_reference_decoder) {
                            "hevc_main10.mp4", "h264_fullrange.mp4", "h264_size_change.mp4"}) {
     run_result_t const result = run({clip(name), "--raw", "frames.yuv"});
     ASSERT_EQ(result.status, 0) << name << ": " << result.err;
-    EXPECT_EQ(md5_of_file(work_ / "frames.yuv"), vantor::testing::clip_reference(name).at("raw_md5"))
+    EXPECT_EQ(md5_of_file(work_ / "frames.yuv"), vantor::testing::find_clip(name).raw_md5)
         << name;
   }
 }
@@ -144,8 +146,38 @@ TEST_F(tool_end_to_end, raw_to_standard_output_keeps_the_summary_off_it) {
   ASSERT_EQ(result.status, 0) << result.err;
   vantor::testing::md5_t md5;
   md5.update(reinterpret_cast<const uint8_t*>(result.out.data()), result.out.size());
-  EXPECT_EQ(md5.hex(), vantor::testing::clip_reference("h264_mkv.mkv").at("raw_md5"));
+  EXPECT_EQ(md5.hex(), vantor::testing::find_clip("h264_mkv.mkv").raw_md5);
   EXPECT_NE(result.err.find("50 pictures"), std::string::npos) << result.err;
+}
+
+// Level 4 adds one line per sample read from the file; the samples it
+// shows are the ones ffprobe counted, with their durations and sync flags.
+TEST_F(tool_end_to_end, log_level_four_traces_every_sample_level_three_none) {
+  std::string const name = "h264_high_bframes.mp4";
+  vantor::testing::clip_t const reference = vantor::testing::find_clip(name);
+  run_result_t const debug = run({clip(name), "--raw", "frames.yuv", "--log-level", "3"});
+  ASSERT_EQ(debug.status, 0) << debug.err;
+  EXPECT_EQ(debug.err.find("vantor-transcode: sample "), std::string::npos);
+
+  run_result_t const trace = run({clip(name), "--raw", "frames.yuv", "--log-level", "4"});
+  ASSERT_EQ(trace.status, 0) << trace.err;
+  size_t samples = 0, sync = 0;
+  uint64_t duration = 0;
+  std::istringstream lines(trace.err);
+  for (std::string line; std::getline(lines, line);) {
+    size_t const at = line.find("vantor-transcode: sample ");
+    if (at == std::string::npos) continue;
+    EXPECT_NE(line.find("vantor-transcode: sample " + std::to_string(samples) + ": dts "),
+              std::string::npos) << line;
+    size_t const duration_at = line.find(", duration ");
+    ASSERT_NE(duration_at, std::string::npos) << line;
+    duration += std::stoull(line.substr(duration_at + 11));
+    sync += line.find(", sync") != std::string::npos;
+    ++samples;
+  }
+  EXPECT_EQ(samples, reference.frames);
+  EXPECT_EQ(duration, reference.duration_ticks);
+  EXPECT_EQ(std::to_string(sync), reference.notes.at("sync_samples"));
 }
 
 TEST_F(tool_end_to_end, size_scales_every_jpeg) {

@@ -183,7 +183,8 @@ filter and the JPEG encoder are loaded from the plug-in modules.
                       8-bit video gives yuv420p, 10-bit video yuv420p10le
                       (default: off, JPEG files are written)
   --log-level N       detail of the components' log on standard error: 0 errors,
-                      1 warnings, 2 configuration, 3 debug, 4 trace (default: 1)
+                      1 warnings, 2 configuration, 3 every packet and picture,
+                      4 also every sample read from the file (default: 1)
   --plugins DIR       folder of the plug-in modules (default: ../plugins next to
                       the executable)
   -h, --help          show this text

@@ -9,12 +9,13 @@
 #include <utility>
 
 #include "exception.hpp"
-#include "sources/file_sample_source.hpp"
 #include "fit_rect.hpp"
 #include "frame_tap.hpp"
 #include "picture_writers.hpp"
 #include "plugin_loader.hpp"
 #include "progress_meter.hpp"
+#include "sample_trace.hpp"
+#include "sources/file_sample_source.hpp"
 
 namespace vantor::tools {
 
@@ -106,41 +107,137 @@ std::string ffmpeg_pixel_format_name(video::frame_t::format_t format) {
   return "unknown";
 }
 
+// The modules that shape the output, loaded before anything is read: a
+// broken installation is reported before any output.
+struct output_plugins_t {
+  std::optional<video_filter_resize_plugin_t> resize_filter;
+  std::optional<video_encoder_plugin_t> jpeg_encoder;
+};
+
+output_plugins_t load_output_plugins(const transcode_job_t& job) {
+  output_plugins_t plugins;
+  if (job.options.size) {
+    plugins.resize_filter.emplace(
+        load_plugin<video_filter_resize_plugin_t>(job.plugins_folder, resize_filter_name));
+  }
+  if (!job.options.raw) {
+    plugins.jpeg_encoder.emplace(
+        load_plugin<video_encoder_plugin_t>(job.plugins_folder, jpeg_encoder_name));
+  }
+  return plugins;
+}
+
+// The input file, refused early when its video is nothing the chain takes.
+struct opened_input_t {
+  std::unique_ptr<file_sample_source_t> source;
+  file_stream_info_t info;
+  trak_t trak;
+};
+
+opened_input_t open_input(const std::string& path) {
+  opened_input_t input;
+  try {
+    input.source = file_sample_source_t::open(path);
+  } catch (const exception& e) {
+    throw input_error_t(path + ": " + input_cause(path, e.what()));
+  }
+  input.info = input.source->stream_info();
+  input.trak = input.source->trak();
+  if (!is_supported_pixel_format(input.info.pixel_format_name)) {
+    throw input_error_t(path + ": unsupported pixel format " + input.info.pixel_format_name +
+                        " (4:2:0 video, 8 or 10 bits, is supported)");
+  }
+  if (input.trak.codec != codec_t::avc && input.trak.codec != codec_t::hevc)
+    throw input_error_t(path + ": no H.264 or HEVC video stream");
+  return input;
+}
+
+// Decoder, then the resize filter when a size is asked for. `description`
+// is what the JPEG encoder is told about the pictures that come out.
+std::unique_ptr<video::frame_source_t> build_picture_chain(
+    host_context_t& host, const video_decoder_plugin_t& decoder, const char* decoder_name,
+    opened_input_t& input, const output_plugins_t& plugins, const tool_options_t& options,
+    video_description_t& description) {
+  trak_t const trak = input.trak;
+  std::unique_ptr<video::frame_source_t> pictures =
+      decoder.create(host, std::make_unique<sample_trace_t>(std::move(input.source), host.log_context),
+                     transcoder_config_t{decoder_name, {}});
+  description = video_description_t{trak.sar};
+  if (plugins.resize_filter) {
+    picture_rect_t rect{0, 0, options.size->width, options.size->height};
+    if (options.rect) rect = *options.rect;
+    if (options.fit) rect = fit_rect(trak.width, trak.height, trak.sar, *options.size);
+    pictures = plugins.resize_filter->create(host, std::move(pictures), options.size->width,
+                                             options.size->height, rect.x, rect.y, rect.width,
+                                             rect.height, transcoder_config_t{resize_filter_name, {}});
+    // Scaled pictures have the aspect ratio of their rectangle: square pixels
+    // with --fit, and no better guess for a stretched picture.
+    description.sar.reset();
+  }
+  return pictures;
+}
+
+// What the raw output's summary says about the last picture written.
+struct raw_picture_t {
+  video::frame_t::format_t format;
+  uint32_t width;
+  uint32_t height;
+};
+
+std::optional<raw_picture_t> drain_into_raw(video::frame_source_t& pictures, raw_writer_t& writer) {
+  std::optional<raw_picture_t> last;
+  // Each picture is released before the next is pulled: assigning the next
+  // one to the same variable would hold two pictures at a time.
+  for (;;) {
+    video::frame_t const frame = pictures();
+    if (frame.is_end_of_stream()) break;
+    writer.write(frame);
+    last = raw_picture_t{frame.format_, frame.width_, frame.height_};
+  }
+  writer.finish();
+  return last;
+}
+
+void drain_into_jpegs(host_context_t& host, std::unique_ptr<video::frame_source_t> pictures,
+                      const video_encoder_plugin_t& encoder, const video_description_t& description,
+                      const tool_options_t& options, jpeg_folder_writer_t& writer) {
+  transcoder_config_t config{jpeg_encoder_name, {}};
+  if (options.quality) config.attributes.emplace_back("quality", *options.quality);
+  std::unique_ptr<sample_source_t> jpegs = encoder.create(host, std::move(pictures), description, config);
+  while (std::optional<full_sample_t> sample = jpegs->read_sample()) writer.write(*sample);
+}
+
+std::string raw_output_text(const raw_writer_t& writer, const std::optional<raw_picture_t>& last) {
+  std::ostringstream output;
+  output << writer.name();
+  if (last) {
+    output << " (" << writer.bytes() << " bytes, last picture " << last->width << "x"
+           << last->height << " " << ffmpeg_pixel_format_name(last->format) << ")";
+  }
+  return output.str();
+}
+
+std::string jpeg_output_text(const jpeg_folder_writer_t& writer) {
+  uint64_t const pictures = writer.count();
+  if (pictures == 0) return writer.folder().string() + " (no pictures)";
+  std::string text = writer.file_of(1).string();
+  if (pictures > 1) text += " ... " + writer.file_of(pictures).string();
+  return text;
+}
+
 }  // namespace
 
 transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log_context) {
   tool_options_t const& options = job.options;
   host_context_t host(log_context);
 
-  // Plug-ins first: a broken installation is reported before any output.
-  std::optional<video_filter_resize_plugin_t> resize_filter;
-  if (options.size)
-    resize_filter.emplace(load_plugin<video_filter_resize_plugin_t>(job.plugins_folder, resize_filter_name));
-  std::optional<video_encoder_plugin_t> jpeg_encoder;
-  if (!options.raw)
-    jpeg_encoder.emplace(load_plugin<video_encoder_plugin_t>(job.plugins_folder, jpeg_encoder_name));
-
-  std::unique_ptr<file_sample_source_t> source;
-  try {
-    source = file_sample_source_t::open(job.input);
-  } catch (const exception& e) {
-    throw input_error_t(job.input + ": " + input_cause(job.input, e.what()));
-  }
-  file_stream_info_t const info = source->stream_info();
-  trak_t const trak = source->trak();
-  if (!is_supported_pixel_format(info.pixel_format_name)) {
-    throw input_error_t(job.input + ": unsupported pixel format " + info.pixel_format_name +
-                        " (4:2:0 video, 8 or 10 bits, is supported)");
-  }
-  if (trak.codec != codec_t::avc && trak.codec != codec_t::hevc)
-    throw input_error_t(job.input + ": no H.264 or HEVC video stream");
-
-  bool const is_avc = trak.codec == codec_t::avc;
+  output_plugins_t const plugins = load_output_plugins(job);
+  opened_input_t input = open_input(job.input);
+  bool const is_avc = input.trak.codec == codec_t::avc;
   const char* const decoder_name = is_avc ? avc_decoder_name : hvc_decoder_name;
   auto const decoder = load_plugin<video_decoder_plugin_t>(job.plugins_folder, decoder_name);
 
-  progress_meter_t progress(job.show_progress, info.duration_seconds);
-  transcode_summary_t summary;
+  progress_meter_t progress(job.show_progress, input.info.duration_seconds);
   std::optional<jpeg_folder_writer_t> jpeg_writer;
   std::optional<raw_writer_t> raw_writer;
   if (options.raw) {
@@ -150,47 +247,20 @@ transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log
   }
 
   std::optional<std::string> stop_reason;
-  std::optional<video::frame_t::format_t> raw_format;
-  uint32_t raw_width = 0;
-  uint32_t raw_height = 0;
+  std::optional<raw_picture_t> last_raw_picture;
   try {
-    std::unique_ptr<video::frame_source_t> pictures = decoder.create(host, std::unique_ptr<sample_source_t>(std::move(source)),
-                transcoder_config_t{decoder_name, {}});
-
-    video_description_t description{trak.sar};
-    if (resize_filter) {
-      picture_rect_t rect{0, 0, options.size->width, options.size->height};
-      if (options.rect) rect = *options.rect;
-      if (options.fit) rect = fit_rect(trak.width, trak.height, trak.sar, *options.size);
-      pictures = resize_filter->create(host, std::move(pictures), options.size->width,
-                                       options.size->height, rect.x, rect.y, rect.width,
-                                       rect.height, transcoder_config_t{resize_filter_name, {}});
-      // Scaled pictures have the aspect ratio of their rectangle: square pixels
-      // with --fit, and no better guess for a stretched picture.
-      description.sar.reset();
-    }
+    video_description_t description;
+    std::unique_ptr<video::frame_source_t> pictures =
+        build_picture_chain(host, decoder, decoder_name, input, plugins, options, description);
     pictures = std::make_unique<frame_tap_t>(
-        std::move(pictures), picture_observer_t(progress, !resize_filter && !options.raw, stop_reason));
-
+        std::move(pictures),
+        picture_observer_t(progress, !plugins.resize_filter && !options.raw, stop_reason));
     if (raw_writer) {
-      // Each picture is released before the next is pulled: assigning the
-      // next one to the same variable would hold two pictures at a time.
-      for (;;) {
-        video::frame_t const frame = (*pictures)();
-        if (frame.is_end_of_stream()) break;
-        raw_writer->write(frame);
-        raw_format = frame.format_;
-        raw_width = frame.width_;
-        raw_height = frame.height_;
-      }
+      last_raw_picture = drain_into_raw(*pictures, *raw_writer);
     } else {
-      transcoder_config_t config{jpeg_encoder_name, {}};
-      if (options.quality) config.attributes.emplace_back("quality", *options.quality);
-      std::unique_ptr<sample_source_t> jpegs =
-          jpeg_encoder->create(host, std::move(pictures), description, config);
-      while (std::optional<full_sample_t> sample = jpegs->read_sample()) jpeg_writer->write(*sample);
+      drain_into_jpegs(host, std::move(pictures), *plugins.jpeg_encoder, description, options,
+                       *jpeg_writer);
     }
-    if (raw_writer) raw_writer->finish();
   } catch (const exception& e) {
     progress.finish();
     throw input_error_t(job.input + ": " + input_cause(job.input, e.what()));
@@ -201,25 +271,11 @@ transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log
   progress.finish();
   if (stop_reason) throw input_error_t(job.input + ": " + *stop_reason);
 
+  transcode_summary_t summary;
   summary.seconds = progress.elapsed_seconds();
-  if (raw_writer) {
-    summary.pictures = raw_writer->count();
-    std::ostringstream output;
-    output << raw_writer->name();
-    if (raw_format) {
-      output << " (" << raw_writer->bytes() << " bytes, last picture " << raw_width << "x"
-             << raw_height << " " << ffmpeg_pixel_format_name(*raw_format) << ")";
-    }
-    summary.output = output.str();
-  } else {
-    summary.pictures = jpeg_writer->count();
-    summary.output = summary.pictures == 0
-                         ? jpeg_writer->folder().string() + " (no pictures)"
-                         : jpeg_writer->file_of(1).string() +
-                               (summary.pictures > 1
-                                    ? " ... " + jpeg_writer->file_of(summary.pictures).string()
-                                    : std::string());
-  }
+  summary.pictures = raw_writer ? raw_writer->count() : jpeg_writer->count();
+  summary.output = raw_writer ? raw_output_text(*raw_writer, last_raw_picture)
+                              : jpeg_output_text(*jpeg_writer);
   return summary;
 }
 
