@@ -8,7 +8,7 @@
 #include <string>
 
 #include "components/jpeg_encoder_support.hpp"
-#include "decoders/clip_table.hpp"
+#include "support/clip_table.hpp"
 #include "ffmpeg_utils/exports.hpp"
 #include "sources/file_sample_source.hpp"
 #include "support/capture_log.hpp"
@@ -17,30 +17,12 @@
 namespace vantor::testing {
 namespace {
 
-const std::string kData = VANTOR_TEST_DATA_DIR;
-
-// The clip's duration in its timescale, from the duration_ticks column.
-uint64_t clip_duration(const std::string& name) {
-  std::ifstream table(kData + "/clips.tsv");
-  std::string header, line;
-  std::getline(table, header);
-  const std::vector<std::string> columns = detail::split(header, '\t');
-  size_t column = 0;
-  while (column < columns.size() && columns[column] != "duration_ticks") ++column;
-  while (std::getline(table, line)) {
-    const std::vector<std::string> fields = detail::split(line, '\t');
-    if (!fields.empty() && fields[0] == name && column < fields.size())
-      return std::stoull(fields[column]);
-  }
-  throw std::runtime_error("clips.tsv: no duration for " + name);
-}
-
 class whole_chain : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(whole_chain, every_decoded_picture_becomes_one_jpeg_of_the_output_size) {
-  const clip_t clip = find_clip(kData + "/clips.tsv", GetParam());
+  const clip_t clip = find_clip(GetParam());
   capture_log_t log(vantor_log_warning);
-  auto samples = tools::open_file_sample_source(kData + "/" + clip.name);
+  auto samples = tools::open_file_sample_source(clip_path(clip.name));
   auto decoder = clip.codec == "hevc"
                      ? video::create_avcodec_hvc_decoder(log.context, std::move(samples))
                      : video::create_avcodec_avc_decoder(log.context, std::move(samples));
@@ -72,7 +54,7 @@ TEST_P(whole_chain, every_decoded_picture_becomes_one_jpeg_of_the_output_size) {
     duration += sample->duration();
   }
   EXPECT_EQ(count, clip.frames);
-  EXPECT_EQ(duration, clip_duration(clip.name));
+  EXPECT_EQ(duration, clip.duration_ticks);
 }
 
 INSTANTIATE_TEST_SUITE_P(clips, whole_chain,

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "decoders/clip_table.hpp"
+#include "support/clip_table.hpp"
 #include "decoders/decoder_test_support.hpp"
 #include "support/capture_log.hpp"
 #include "support/memory_sample_source.hpp"
@@ -17,7 +17,6 @@
 namespace vantor::testing {
 namespace {
 
-const std::string table_path = clip_path("clips.tsv");
 
 frame_t::format_t expected_format(const clip_t& clip) {
   return clip.pix_fmt == "yuv420p10le" ? frame_t::format_t::yuv420p10le
@@ -27,7 +26,7 @@ frame_t::format_t expected_format(const clip_t& clip) {
 class bit_exact : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(bit_exact, matches_the_reference_decoder) {
-  clip_t const clip = find_clip(table_path, GetParam());
+  clip_t const clip = find_clip(GetParam());
   capture_log_t log(vantor_log_warning);
   probed_decoder_t under_test = open_probed_decoder(log.context, clip.codec, clip_path(clip.name));
   decoded_stream_t const decoded = decode_stream(*under_test.decoder);
@@ -116,7 +115,7 @@ std::vector<std::vector<uint8_t>> h264_access_units(const std::vector<uint8_t>& 
 TEST(annex_b, a_raw_stream_in_an_in_memory_track_matches_the_reference) {
   // The file source refuses raw streams (they carry no times), so the test
   // gives each access unit one tick of a 25 Hz track.
-  clip_t const clip = find_clip(table_path, "h264_annexb.h264");
+  clip_t const clip = find_clip("h264_annexb.h264");
   std::ifstream file(clip_path(clip.name), std::ios::binary);
   std::vector<uint8_t> const stream{std::istreambuf_iterator<char>(file),
                                     std::istreambuf_iterator<char>()};

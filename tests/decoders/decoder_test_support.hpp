@@ -19,6 +19,7 @@
 #include "log_context.hpp"
 #include "mp4_full_sample.hpp"
 #include "support/md5.hpp"
+#include "support/paths.hpp"
 #include "sources/file_sample_source.hpp"
 #include "trak.hpp"
 #include "transcode/video_base.hpp"
@@ -27,13 +28,9 @@ namespace vantor::testing {
 
 using video::frame_t;
 
-inline std::string clip_path(const std::string& name) {
-  return std::string(VANTOR_TEST_DATA_DIR) + "/" + name;
-}
-
 // Clips that only these tests use live beside them.
 inline std::string decoder_clip_path(const std::string& name) {
-  return std::string(VANTOR_TEST_DATA_DIR) + "/../decoders/data/" + name;
+  return clip_path("../decoders/data/" + name);
 }
 
 inline std::vector<uint8_t> payload_of(const full_sample_t& sample) {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "decoders/clip_table.hpp"
+#include "support/clip_table.hpp"
 #include "decoders/decoder_test_support.hpp"
 #include "support/capture_log.hpp"
 
@@ -14,7 +14,7 @@ namespace {
 
 class feeding : public ::testing::TestWithParam<std::string> {
  protected:
-  clip_t clip() const { return find_clip(clip_path("clips.tsv"), GetParam()); }
+  clip_t clip() const { return find_clip(GetParam()); }
 };
 
 TEST_P(feeding, sends_only_the_samples_needed_for_the_first_picture) {

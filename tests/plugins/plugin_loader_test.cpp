@@ -12,6 +12,7 @@
 namespace {
 
 using namespace vantor;
+using vantor::testing::build_path;
 using vantor::testing::module_path;
 
 std::string load_error(const std::string& path, vantor_result expected_code) {
@@ -26,14 +27,14 @@ std::string load_error(const std::string& path, vantor_result expected_code) {
 }
 
 TEST(plugin_loader, missing_file_names_path_and_loader_reason) {
-  std::string const path = std::string(VANTOR_BUILD_DIR) + "/plugins/libno_such_module.so";
+  std::string const path = build_path("plugins/libno_such_module.so");
   std::string const message = load_error(path, vantor_result_io_error);
   EXPECT_NE(message.find("'" + path + "'"), std::string::npos) << message;
   EXPECT_NE(message.find("No such file"), std::string::npos) << message;
 }
 
 TEST(plugin_loader, library_without_entry_point_is_refused) {
-  std::string const path = std::string(VANTOR_BUILD_DIR) + "/lib/libpellix.so";
+  std::string const path = build_path("lib/libpellix.so");
   std::string const message = load_error(path, vantor_result_check_failed);
   EXPECT_NE(message.find("no entry point mp4_get_plugin_impl_1_15_9"), std::string::npos) << message;
   EXPECT_NE(message.find(path), std::string::npos) << message;

@@ -11,17 +11,10 @@
 #include <utility>
 #include <vector>
 
+#include "support/paths.hpp"
 #include "transcode/video_base.hpp"
 
 namespace vantor::testing {
-
-inline std::string module_path(const std::string& name) {
-  return std::string(VANTOR_BUILD_DIR) + "/plugins/libvantor_" + name + ".so";
-}
-
-inline std::string clip_path(const std::string& name) {
-  return std::string(VANTOR_TEST_DATA_DIR) + "/" + name;
-}
 
 // Whether the module is loaded in this process now (without loading it).
 inline bool is_loaded(const std::string& path) {
@@ -59,28 +52,5 @@ class synthetic_frames_t final : public video::frame_source_t {
   unsigned count_;
   unsigned next_ = 0;
 };
-
-// One line of tests/data/clips.tsv, by column name.
-inline std::map<std::string, std::string> clip_reference(const std::string& clip) {
-  std::ifstream file(clip_path("clips.tsv"));
-  std::string line;
-  std::getline(file, line);
-  auto split = [](const std::string& text) {
-    std::vector<std::string> fields;
-    std::istringstream stream(text);
-    std::string field;
-    while (std::getline(stream, field, '\t')) fields.push_back(field);
-    return fields;
-  };
-  std::vector<std::string> const header = split(line);
-  while (std::getline(file, line)) {
-    std::vector<std::string> const fields = split(line);
-    if (fields.empty() || fields[0] != clip) continue;
-    std::map<std::string, std::string> row;
-    for (size_t i = 0; i < header.size() && i < fields.size(); ++i) row[header[i]] = fields[i];
-    return row;
-  }
-  return {};
-}
 
 }  // namespace vantor::testing

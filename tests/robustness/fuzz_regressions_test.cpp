@@ -23,11 +23,13 @@
 #include "fuzz/options_entry.hpp"
 #include "support/capture_log.hpp"
 #include "sources/file_sample_source.hpp"
+#include "support/paths.hpp"
 
 namespace vantor::fuzz {
 namespace {
 
 namespace fs = std::filesystem;
+using vantor::testing::clip_path;
 
 using entry_t = std::function<void(const uint8_t*, size_t)>;
 
@@ -46,7 +48,6 @@ std::vector<uint8_t> read_file(const fs::path& path) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::string clip_path(const std::string& name) { return std::string(VANTOR_TEST_DATA_DIR) + "/" + name; }
 
 TEST(fuzz_regressions, every_committed_input_replays_without_a_finding) {
   fs::path const root = VANTOR_FUZZ_REGRESSIONS_DIR;

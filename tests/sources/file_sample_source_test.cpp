@@ -17,6 +17,7 @@ extern "C" {
 #include "buckets.hpp"
 #include "exception.hpp"
 #include "sources/file_sample_source.hpp"
+#include "support/clip_table.hpp"
 #include "transcode/annexb.hpp"
 
 namespace vantor::tools {
@@ -24,50 +25,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string data_dir = VANTOR_TEST_DATA_DIR;
 
-// One line of tests/data/clips.tsv: what ffprobe and ffmpeg said of a clip.
-struct clip_t {
-  std::string name, codec, container, pix_fmt;
-  uint32_t width = 0, height = 0, timescale = 0;
-  uint64_t frames = 0, duration_ticks = 0;
-  std::map<std::string, std::string> notes;
-};
-
-std::vector<clip_t> read_clips() {
-  std::ifstream in(data_dir + "/clips.tsv");
-  std::vector<clip_t> clips;
-  std::string line;
-  std::getline(in, line);  // header
-  while (std::getline(in, line)) {
-    std::vector<std::string> cells;
-    std::stringstream row(line);
-    for (std::string cell; std::getline(row, cell, '\t');) cells.push_back(cell);
-    if (cells.size() < 11) continue;
-    clip_t clip;
-    clip.name = cells[0];
-    clip.codec = cells[1];
-    clip.container = cells[2];
-    clip.width = static_cast<uint32_t>(std::stoul(cells[3]));
-    clip.height = static_cast<uint32_t>(std::stoul(cells[4]));
-    clip.pix_fmt = cells[5];
-    clip.frames = std::stoull(cells[6]);
-    clip.timescale = static_cast<uint32_t>(std::stoul(cells[8]));
-    clip.duration_ticks = std::stoull(cells[9]);
-    std::stringstream notes(cells[10]);
-    for (std::string note; std::getline(notes, note, ';');) {
-      size_t const eq = note.find('=');
-      if (eq != std::string::npos) clip.notes[note.substr(0, eq)] = note.substr(eq + 1);
-    }
-    clips.push_back(clip);
-  }
-  return clips;
-}
+using testing::clip_t;
 
 // The presentation times ffmpeg's decoder gave the frames (framemd5 column 2).
 std::vector<int64_t> reference_pts(const std::string& clip_name) {
   std::string const stem = clip_name.substr(0, clip_name.rfind('.'));
-  std::ifstream in(data_dir + "/" + stem + ".framemd5");
+  std::ifstream in(testing::clip_path(stem + ".framemd5"));
   std::vector<int64_t> pts;
   std::string line;
   while (std::getline(in, line)) {
@@ -109,8 +73,8 @@ class file_sample_source : public ::testing::Test {
   static void SetUpTestSuite() { av_log_set_level(AV_LOG_QUIET); }
 
   void SetUp() override {
-    clips_ = read_clips();
-    if (clips_.empty()) GTEST_SKIP() << "no clips in " << data_dir;
+    clips_ = testing::read_clip_table();
+    if (clips_.empty()) GTEST_SKIP() << "no clips in " << testing::clip_path("clips.tsv");
     scratch_ = fs::temp_directory_path() /
                ("file_sample_source_" + std::to_string(getpid()) + "_" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -130,7 +94,7 @@ class file_sample_source : public ::testing::Test {
   // A copy of a clip cut to `fraction` of its bytes.
   std::string truncated_copy(const std::string& name, double fraction) const {
     std::string const path = (scratch_ / ("cut_" + name)).string();
-    fs::copy_file(data_dir + "/" + name, path, fs::copy_options::overwrite_existing);
+    fs::copy_file(testing::clip_path(name), path, fs::copy_options::overwrite_existing);
     fs::resize_file(path, static_cast<uintmax_t>(static_cast<double>(fs::file_size(path)) * fraction));
     return path;
   }
@@ -171,7 +135,7 @@ read_failure_t read_until_failure(sample_source_t& source, vantor_result expecte
 TEST_F(file_sample_source, track_and_samples_match_the_reference_of_every_clip) {
   for (const clip_t& c : clips_) {
     SCOPED_TRACE(c.name);
-    auto source = file_sample_source_t::open(data_dir + "/" + c.name);
+    auto source = file_sample_source_t::open(testing::clip_path(c.name));
     const trak_t& trak = source->trak();
     EXPECT_EQ(trak.codec, c.codec == "hevc" ? codec_t::hevc : codec_t::avc);
     EXPECT_EQ(trak.width, c.width);
@@ -206,7 +170,7 @@ TEST_F(file_sample_source, presentation_times_match_the_reference_decoder) {
     std::vector<int64_t> reference = reference_pts(c.name);
     if (reference.empty()) continue;  // no raw reference (4:2:2)
     SCOPED_TRACE(c.name);
-    auto source = file_sample_source_t::open(data_dir + "/" + c.name);
+    auto source = file_sample_source_t::open(testing::clip_path(c.name));
     std::vector<int64_t> ours = read_all(*source).pts;
     std::sort(ours.begin(), ours.end());
     std::sort(reference.begin(), reference.end());
@@ -221,7 +185,7 @@ TEST_F(file_sample_source, presentation_times_match_the_reference_decoder) {
 }
 
 TEST_F(file_sample_source, b_frame_clip_has_reordering_offsets) {
-  auto source = file_sample_source_t::open(data_dir + "/h264_high_bframes.mp4");
+  auto source = file_sample_source_t::open(testing::clip_path("h264_high_bframes.mp4"));
   std::vector<int32_t> offsets;
   while (std::optional<full_sample_t> sample = source->read_sample()) {
     offsets.push_back(sample->composition_offset());
@@ -233,7 +197,7 @@ TEST_F(file_sample_source, b_frame_clip_has_reordering_offsets) {
 }
 
 TEST_F(file_sample_source, matroska_decode_times_before_the_reorder_delay_are_derived) {
-  auto source = file_sample_source_t::open(data_dir + "/h264_mkv.mkv");
+  auto source = file_sample_source_t::open(testing::clip_path("h264_mkv.mkv"));
   EXPECT_EQ(source->stream_info().frame_count, 0u);
   std::optional<full_sample_t> first = source->read_sample();
   ASSERT_TRUE(first);
@@ -244,7 +208,7 @@ TEST_F(file_sample_source, matroska_decode_times_before_the_reorder_delay_are_de
 }
 
 TEST_F(file_sample_source, payloads_keep_their_form_of_nal_units) {
-  auto mp4 = file_sample_source_t::open(data_dir + "/hevc_main_bframes.mp4");
+  auto mp4 = file_sample_source_t::open(testing::clip_path("hevc_main_bframes.mp4"));
   read_result_t const samples = read_all(*mp4);
   ASSERT_FALSE(samples.first_payloads.empty());
   const std::vector<uint8_t>& first = samples.first_payloads[0];
@@ -252,7 +216,7 @@ TEST_F(file_sample_source, payloads_keep_their_form_of_nal_units) {
   uint32_t const length = (uint32_t{first[0]} << 24) | (first[1] << 16) | (first[2] << 8) | first[3];
   EXPECT_LE(length + 4, first.size()) << "MP4 samples hold length-prefixed NAL units";
 
-  auto raw = file_sample_source_t::open(data_dir + "/h264_annexb.h264");
+  auto raw = file_sample_source_t::open(testing::clip_path("h264_annexb.h264"));
   read_result_t const raw_samples = read_all(*raw);
   ASSERT_FALSE(raw_samples.first_payloads.empty());
   const std::vector<uint8_t>& annexb = raw_samples.first_payloads[0];
@@ -266,7 +230,7 @@ TEST_F(file_sample_source, payloads_keep_their_form_of_nal_units) {
 TEST_F(file_sample_source, raw_stream_with_reordering_is_refused_with_the_way_out) {
   for (std::string name : {"h264_high_bframes.mp4", "hevc_main_bframes.mp4"}) {
     bool const hevc = name.rfind("hevc", 0) == 0;
-    auto source = file_sample_source_t::open(data_dir + "/" + name);
+    auto source = file_sample_source_t::open(testing::clip_path(name));
     video::annexb_converter_t const converter(hevc ? video::nal_family_t::hevc : video::nal_family_t::avc,
                                               source->trak().decoder_config);
     std::vector<uint8_t> stream;
@@ -339,7 +303,7 @@ TEST_F(file_sample_source, mp4_cut_inside_its_header_fails_at_open) {
 }
 
 TEST_F(file_sample_source, stream_info_for_the_tool) {
-  auto source = file_sample_source_t::open(data_dir + "/hevc_422.mp4");
+  auto source = file_sample_source_t::open(testing::clip_path("hevc_422.mp4"));
   const file_stream_info_t& info = source->stream_info();
   EXPECT_EQ(info.pixel_format_name, "yuv422p");
   EXPECT_EQ(info.pixel_format, 4);
