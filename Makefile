@@ -10,8 +10,7 @@ FFMPEG_PREFIX_FILE = $(BUILD)/.ffmpeg-prefix
 all: build
 
 $(FFMPEG_PREFIX_FILE):
-	@mkdir -p $(BUILD)
-	scripts/setup.sh > $@.tmp && mv $@.tmp $@
+	bash -c 'source scripts/lib.sh && ffmpeg_prefix_of $(BUILD)' > /dev/null
 
 setup: $(FFMPEG_PREFIX_FILE)
 

@@ -15,40 +15,25 @@
 # under memcheck).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib.sh
 
 TSAN_BUILD=${TSAN_BUILD:-build-tsan}
 VALGRIND_BUILD=${VALGRIND_BUILD:-build-valgrind}
 JOBS=${JOBS:-2}
 
-ensure_packages() {
-  local missing=()
-  for package in "$@"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
-      || missing+=("$package")
-  done
-  if ((${#missing[@]})); then
-    echo "ci-robustness: installing ${missing[*]}" >&2
-    apt-get update -qq >&2
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
-  fi
-}
-
 # Configures a GCC tree once; FFmpeg comes from the project's set-up.
 configure() {
   local dir=$1
   shift
-  mkdir -p "$dir"
-  if [[ ! -s $dir/.ffmpeg-prefix ]]; then
-    scripts/setup.sh > "$dir/.ffmpeg-prefix.tmp"
-    mv "$dir/.ffmpeg-prefix.tmp" "$dir/.ffmpeg-prefix"
-  fi
+  local prefix
+  prefix=$(ffmpeg_prefix_of "$dir")
   if [[ ! -f $dir/CMakeCache.txt ]]; then
-    cmake -S . -B "$dir" -DCMAKE_PREFIX_PATH="$(cat "$dir/.ffmpeg-prefix")" "$@" >/dev/null
+    cmake -S . -B "$dir" -DCMAKE_PREFIX_PATH="$prefix" "$@" >/dev/null
   fi
 }
 
 step_smoke() {
-  ensure_packages clang libclang-rt-14-dev
+  ensure_packages ci-robustness clang libclang-rt-14-dev
   FUZZ_SECONDS=${SMOKE_SECONDS:-20} FUZZ_JOBS=${FUZZ_JOBS:-2} scripts/fuzz.sh run
   scripts/fuzz.sh regress
 }
@@ -70,7 +55,7 @@ step_tsan() {
 }
 
 step_valgrind() {
-  ensure_packages valgrind
+  ensure_packages ci-robustness valgrind
   configure "$VALGRIND_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo
   cmake --build "$VALGRIND_BUILD" -j "$JOBS" \
     --target test_decoders test_components test_tool vantor-transcode vantor_plugins

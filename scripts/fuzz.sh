@@ -12,6 +12,7 @@
 # makes the run fail. Copy it to tests/fuzz/regressions/<target>/ once fixed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib.sh
 
 FUZZ_BUILD=${FUZZ_BUILD:-build-fuzz}
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
@@ -25,29 +26,13 @@ TARGETS=(decoder_chain annexb file_source options)
 LIBFUZZER_FLAGS=(-timeout=25 -rss_limit_mb=2560 -malloc_limit_mb=2048 -max_len=65536
                  -print_final_stats=1)
 
-ensure_packages() {
-  local missing=()
-  for package in clang libclang-rt-14-dev; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
-      || missing+=("$package")
-  done
-  if ((${#missing[@]})); then
-    echo "fuzz: installing ${missing[*]}" >&2
-    apt-get update -qq >&2
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
-  fi
-}
-
 build() {
-  ensure_packages
-  mkdir -p "$FUZZ_BUILD"
-  if [[ ! -s $FUZZ_BUILD/.ffmpeg-prefix ]]; then
-    scripts/setup.sh > "$FUZZ_BUILD/.ffmpeg-prefix.tmp"
-    mv "$FUZZ_BUILD/.ffmpeg-prefix.tmp" "$FUZZ_BUILD/.ffmpeg-prefix"
-  fi
+  ensure_packages fuzz clang libclang-rt-14-dev
+  local prefix
+  prefix=$(ffmpeg_prefix_of "$FUZZ_BUILD")
   if [[ ! -f $FUZZ_BUILD/CMakeCache.txt ]]; then
     CC=clang CXX=clang++ cmake -S . -B "$FUZZ_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DCMAKE_PREFIX_PATH="$(cat "$FUZZ_BUILD/.ffmpeg-prefix")" \
+      -DCMAKE_PREFIX_PATH="$prefix" \
       -DVANTOR_FUZZ=ON -DVANTOR_BUILD_TESTS=OFF >/dev/null
   fi
   cmake --build "$FUZZ_BUILD" -j "${FUZZ_BUILD_JOBS:-2}" --target vantor_fuzz

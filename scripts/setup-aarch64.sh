@@ -4,22 +4,15 @@
 # FFmpeg 7.1 cross-built. Prints "<ffmpeg prefix>;<googletest prefix>".
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib.sh
 readonly CACHE=${VANTOR_FFMPEG_CACHE:-$HOME/.cache/vantor-ffmpeg}
 
-need_install=()
-for package in g++-aarch64-linux-gnu qemu-user googletest cmake pkg-config nasm xz-utils; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
-    || need_install+=("$package")
-done
-if ! dpkg-query -W -f='${Status}' libturbojpeg0-dev:arm64 2>/dev/null | grep -q "install ok installed"; then
+# The arm64 library needs the architecture known to dpkg before apt looks.
+if ! dpkg --print-foreign-architectures | grep -qx arm64; then
   dpkg --add-architecture arm64
-  need_install+=(libturbojpeg0-dev:arm64)
 fi
-if ((${#need_install[@]})); then
-  echo "setup-aarch64: installing ${need_install[*]}" >&2
-  apt-get update -qq >&2
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need_install[@]}" >&2
-fi
+ensure_packages setup-aarch64 g++-aarch64-linux-gnu qemu-user googletest cmake pkg-config nasm \
+  xz-utils libturbojpeg0-dev:arm64
 
 gtest_version=$(dpkg-query -W -f='${Version}' googletest)
 gtest_prefix=$CACHE/googletest-$gtest_version-aarch64
