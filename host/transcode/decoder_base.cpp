@@ -1,6 +1,5 @@
 #include "transcode/decoder_base.hpp"
 
-#include <limits>
 #include <sstream>
 #include <utility>
 
@@ -23,20 +22,20 @@ std::unique_ptr<sample_source_t> checked_input(std::unique_ptr<sample_source_t> 
   return input;
 }
 
-// Hands each converted piece straight to the decoder.
-class hooks_sink_t final : public annexb_sink_t {
- public:
-  explicit hooks_sink_t(decoder_input_t::hooks_t& hooks) : hooks_(hooks) {}
-  void write(const uint8_t* data, size_t size) override { hooks_.append_bitstream(data, size); }
-
- private:
-  decoder_input_t::hooks_t& hooks_;
-};
-
 }  // namespace
 
-decoder_input_t::decoder_input_t(log_context_t& log_context, std::unique_ptr<sample_source_t> input,
-                                 nal_family_t family)
+// Hands the converted bytes of a sample straight to the decoder.
+class nal_decoder_base_t::bitstream_sink_t final : public annexb_sink_t {
+ public:
+  explicit bitstream_sink_t(nal_decoder_base_t& base) : base_(base) {}
+  void write(const uint8_t* data, size_t size) override { base_.append_bitstream(data, size); }
+
+ private:
+  nal_decoder_base_t& base_;
+};
+
+nal_decoder_base_t::nal_decoder_base_t(log_context_t& log_context,
+                                       std::unique_ptr<sample_source_t> input, nal_family_t family)
     : log_context_(log_context),
       input_(checked_input(std::move(input), family)),
       timescale_(input_->trak().media_timescale),
@@ -45,7 +44,9 @@ decoder_input_t::decoder_input_t(log_context_t& log_context, std::unique_ptr<sam
   pending_sample_ = input_->read_sample();
 }
 
-void decoder_input_t::read_input(hooks_t& hooks) {
+nal_decoder_base_t::~nal_decoder_base_t() = default;
+
+void nal_decoder_base_t::read_input() {
   VANTOR_CHECK(pending_sample_ && "read_input called after the end of the input");
   full_sample_t const& sample = *pending_sample_;
   uint64_t const number = samples_delivered_;
@@ -64,7 +65,7 @@ void decoder_input_t::read_input(hooks_t& hooks) {
   }
   if (negative || overflow) {
     throw vantor::exception(vantor_result_check_failed,
-                            hooks.decoder_name() + ": sample " + std::to_string(number) +
+                            decoder_name() + ": sample " + std::to_string(number) +
                                 ": the presentation time " + std::to_string(dts) +
                                 (offset < 0 ? " - " : " + ") +
                                 std::to_string(offset < 0 ? -offset : offset) +
@@ -73,16 +74,16 @@ void decoder_input_t::read_input(hooks_t& hooks) {
   uint64_t next_decode_time = 0;
   if (__builtin_add_overflow(dts, uint64_t{sample.duration()}, &next_decode_time)) {
     throw vantor::exception(vantor_result_check_failed,
-                            hooks.decoder_name() + ": sample " + std::to_string(number) +
+                            decoder_name() + ": sample " + std::to_string(number) +
                                 ": the decode time " + std::to_string(dts) + " + duration " +
                                 std::to_string(sample.duration()) + " does not fit in 64 bits");
   }
 
-  hooks.set_dts(dts);
-  hooks.set_pts(pts);
+  set_dts(dts);
+  set_pts(pts);
 
   bool const sync = sample.is_sync_sample();
-  hooks_sink_t sink(hooks);
+  bitstream_sink_t sink(*this);
   const buckets_t& payload = sample.data();
   annexb_sample_writer_t writer(converter_, buckets_size(payload),
                                 parameter_sets_owed_ || sync, number, sink);
@@ -91,8 +92,8 @@ void decoder_input_t::read_input(hooks_t& hooks) {
   if (wrote_parameter_sets) parameter_sets_owed_ = false;
   else if (sync) parameter_sets_owed_ = true;
 
-  hooks.set_sync_sample(sync);
-  hooks.set_sample_number(number);
+  set_sync_sample(sync);
+  set_sample_number(number);
 
   uint64_t sample_end = 0;
   if (!__builtin_add_overflow(pts, uint64_t{sample.duration()}, &sample_end) &&
@@ -106,20 +107,23 @@ void decoder_input_t::read_input(hooks_t& hooks) {
   pending_sample_ = input_->read_sample();
 }
 
-void decoder_input_t::check_output_pts(hooks_t& hooks, uint64_t& pts) {
-  bool const end_frame = end_frame_next_;
-  end_frame_next_ = false;
-  // The decoder's end time is the decode cursor plus the last sample's
-  // offset. When the last sample in decode order is a B-frame, that is the
-  // presentation time of an earlier picture, not the end of the stream:
-  // the last picture would get no duration. The end is where the latest
-  // presented sample ends.
-  if (end_frame && pts < presentation_end_) pts = presentation_end_;
+uint64_t nal_decoder_base_t::end_time(uint64_t decoder_end) const noexcept {
+  // The decoder ends the stream at the cursor plus the last sample's offset,
+  // which is where the last sample in decode order ends. When that sample is
+  // a B-frame, it ends where a later picture starts, and that picture would
+  // get no duration: the stream ends where the latest presented sample ends.
+  return decoder_end < presentation_end_ ? presentation_end_ : decoder_end;
+}
+
+void nal_decoder_base_t::check_output_pts(uint64_t& pts) {
+  bool const end_frame = end_reported_;
+  end_reported_ = false;
+  if (end_frame) pts = end_time(pts);
   bool const out_of_order =
       last_picture_pts_ && (end_frame ? pts < *last_picture_pts_ : pts <= *last_picture_pts_);
   if (out_of_order && log_context_.level >= vantor_log_warning) {
     std::ostringstream line;
-    line << hooks.decoder_name() << ": ";
+    line << decoder_name() << ": ";
     if (end_frame) {
       line << "end time " << pts << " lies before the last picture's pts " << *last_picture_pts_;
     } else {
@@ -134,55 +138,21 @@ void decoder_input_t::check_output_pts(hooks_t& hooks, uint64_t& pts) {
   }
 }
 
-void decoder_input_t::log_decoded_sample_count(hooks_t& hooks) {
-  end_frame_next_ = true;
+void nal_decoder_base_t::log_decoded_sample_count() {
+  end_reported_ = true;
   if (log_context_.level < vantor_log_info) return;
   std::ostringstream line;
-  line << hooks.decoder_name() << ": decoded " << pictures_out_ << " pictures from "
+  line << decoder_name() << ": decoded " << pictures_out_ << " pictures from "
        << samples_delivered_ << " samples";
   log_context_.log_at_level(vantor_log_info, line.str());
 }
 
-// ---------------------------------------------------------------------------
+avc_decoder_base_t::avc_decoder_base_t(log_context_t& log_context,
+                                       std::unique_ptr<sample_source_t> input)
+    : nal_decoder_base_t(log_context, std::move(input), nal_family_t::avc) {}
 
-namespace detail {
-template <typename base_t>
-struct forward_hooks_t final : decoder_input_t::hooks_t {
-  explicit forward_hooks_t(base_t& base) : base_(base) {}
-  std::string decoder_name() override { return base_.decoder_name(); }
-  void set_dts(uint64_t dts) override { base_.set_dts(dts); }
-  void set_pts(uint64_t pts) override { base_.set_pts(pts); }
-  void append_bitstream(const uint8_t* data, size_t size) override {
-    base_.append_bitstream(data, size);
-  }
-  void set_sync_sample(bool sync) override { base_.set_sync_sample(sync); }
-  void set_sample_number(uint64_t number) override { base_.set_sample_number(number); }
-
-  base_t& base_;
-};
-}  // namespace detail
-
-#define VANTOR_DEFINE_DECODER_BASE(base_t, family)                                           \
-  base_t::base_t(log_context_t& log_context, std::unique_ptr<sample_source_t> input)        \
-      : input_(log_context, std::move(input), family) {}                                     \
-  base_t::~base_t() = default;                                                               \
-  void base_t::read_input() {                                                                \
-    detail::forward_hooks_t<base_t> hooks(*this);                                            \
-    input_.read_input(hooks);                                                                \
-  }                                                                                          \
-  void base_t::check_output_pts(uint64_t& pts) {                                             \
-    detail::forward_hooks_t<base_t> hooks(*this);                                            \
-    input_.check_output_pts(hooks, pts);                                                     \
-  }                                                                                          \
-  void base_t::log_decoded_sample_count() {                                                  \
-    detail::forward_hooks_t<base_t> hooks(*this);                                            \
-    input_.log_decoded_sample_count(hooks);                                                  \
-  }
-
-// The two bases are one implementation over two codec families.
-VANTOR_DEFINE_DECODER_BASE(avc_decoder_base_t, nal_family_t::avc)
-VANTOR_DEFINE_DECODER_BASE(hvc_decoder_base_t, nal_family_t::hevc)
-
-#undef VANTOR_DEFINE_DECODER_BASE
+hvc_decoder_base_t::hvc_decoder_base_t(log_context_t& log_context,
+                                       std::unique_ptr<sample_source_t> input)
+    : nal_decoder_base_t(log_context, std::move(input), nal_family_t::hevc) {}
 
 }  // namespace vantor::video

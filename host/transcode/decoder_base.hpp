@@ -13,75 +13,25 @@
 
 namespace vantor::video {
 
-namespace detail {
-// Hands the delivery of decoder_input_t to a decoder base's own hooks.
-template <typename base_t>
-struct forward_hooks_t;
-}  // namespace detail
-
-// What the H.264 and HEVC decoder bases share: they own the track's sample
-// source, hold one pending sample, keep the decode time cursor, and deliver
-// each sample to the decoder as an Annex B access unit through `hooks_t`.
-class decoder_input_t {
+// Base of the H.264 and HEVC decoders, which differ only in their NAL unit
+// family. It owns the track's sample source, holds one pending sample, keeps
+// the decode time cursor, and delivers each sample to the derived decoder
+// through the hooks below as one Annex B access unit, with the configuration
+// record's parameter sets (avcC: SPS, PPS; hvcC: VPS, SPS, PPS) in band.
+class nal_decoder_base_t : public frame_source_t {
  public:
-  // The decoder's side of the delivery, in the order the bases declare them.
-  struct hooks_t {
-    virtual std::string decoder_name() = 0;
-    virtual void set_dts(uint64_t dts) = 0;
-    virtual void set_pts(uint64_t pts) = 0;
-    virtual void append_bitstream(const uint8_t* data, size_t size) = 0;
-    virtual void set_sync_sample(bool sync) = 0;
-    virtual void set_sample_number(uint64_t number) = 0;
-
-   protected:
-    ~hooks_t() = default;
-  };
-
-  // Reads trak(), first_dts() and the first sample, in this order. A null
-  // source, or a track of another codec than `family`, throws 13; so does a
-  // malformed configuration record.
-  decoder_input_t(log_context_t& log_context, std::unique_ptr<sample_source_t> input,
-                  nal_family_t family);
-
-  // Delivers the pending sample (see avc_decoder_base_t::read_input) and reads the next one.
-  void read_input(hooks_t& hooks);
-
-  // See avc_decoder_base_t::check_output_pts and log_decoded_sample_count.
-  void check_output_pts(hooks_t& hooks, uint64_t& pts);
-  void log_decoded_sample_count(hooks_t& hooks);
-
-  log_context_t& log_context_;
-  std::unique_ptr<sample_source_t> input_;
-  uint32_t timescale_;
-  uint64_t decode_time_;          // decode time of the pending sample
-  int32_t composition_offset_ = 0;  // of the last sample delivered
-  std::optional<full_sample_t> pending_sample_;
-  uint64_t samples_delivered_ = 0;
-  annexb_converter_t converter_;
-  // The record's parameter sets go in band before the first sample and
-  // every sync sample; a sample that carried no NAL unit passes them on.
-  bool parameter_sets_owed_ = true;
-
-  uint64_t pictures_out_ = 0;
-  std::optional<uint64_t> last_picture_pts_;
-  // The latest pts + duration of the samples delivered so far.
-  uint64_t presentation_end_ = 0;
-  // Set by log_decoded_sample_count(): the decoder calls it just before it
-  // hands the end frame's pts to check_output_pts().
-  bool end_frame_next_ = false;
-};
-
-// Base of the H.264 decoder. The derived decoder implements the hooks; the
-// base reads the samples and hands them over.
-class avc_decoder_base_t : public frame_source_t {
- public:
-  // Takes the source; reads its track (timescale, avcC record), its first
-  // decode time and its first sample. Throws 13 on a null source, a track
-  // that is not H.264, or a malformed avcC record.
-  avc_decoder_base_t(log_context_t& log_context, std::unique_ptr<sample_source_t> input);
-  ~avc_decoder_base_t() override;
+  ~nal_decoder_base_t() override;
 
  protected:
+  // Takes the source; reads its track (timescale, configuration record), its
+  // first decode time and its first sample, in this order. Throws 13 on a
+  // null source, a track of another codec than `family`, or a malformed
+  // record.
+  nal_decoder_base_t(log_context_t& log_context, std::unique_ptr<sample_source_t> input,
+                     nal_family_t family);
+
+  // The decoder's side of the delivery. The order is the derived decoders'
+  // virtual table: keep it.
   virtual std::string decoder_name() = 0;
   virtual void set_dts(uint64_t dts) = 0;
   virtual void set_pts(uint64_t pts) = 0;
@@ -89,7 +39,7 @@ class avc_decoder_base_t : public frame_source_t {
   virtual uint64_t pts() = 0;
   virtual void append_bitstream(const uint8_t* data, size_t size) = 0;
   virtual bool bitstream_empty() = 0;
-  // Further hooks: whether the sample is a sync sample, and its 0-based number.
+  // Whether the sample is a sync sample, and its 0-based number.
   virtual void set_sync_sample(bool sync) = 0;
   virtual void set_sample_number(uint64_t number) = 0;
 
@@ -106,70 +56,66 @@ class avc_decoder_base_t : public frame_source_t {
 
   // Given the pts of every frame the decoder returns, end frames included.
   // Counts the pictures and warns (level 1) when a picture's pts is not
-  // above the previous one's. A picture's pts is never changed. An end
-  // frame's pts is raised to the end of presentation (the latest pts +
-  // duration of the samples delivered) when it lies before it, as it does
-  // when the last sample in decode order is a B-frame.
+  // above the previous one's, or an end time lies before the last picture.
+  // A picture's pts is never changed. An end frame's pts is the decoder's
+  // own end (the cursor plus an offset); it leaves with the stream's end
+  // time, see end_time().
   void check_output_pts(uint64_t& pts);
 
   // Writes "<decoder_name>: decoded N pictures from M samples" at level 2.
+  // The decoder calls it once per end frame, right before it hands that
+  // frame's pts to check_output_pts(); it is the one sign the base gets that
+  // the next check is an end frame's (see end_reported_).
   void log_decoded_sample_count();
 
-  log_context_t& log_context() noexcept { return input_.log_context_; }
-  uint32_t timescale() const noexcept { return input_.timescale_; }
-  const std::optional<full_sample_t>& pending_sample() const noexcept {
-    return input_.pending_sample_;
-  }
-  uint64_t decode_time() const noexcept { return input_.decode_time_; }
-  int32_t composition_offset() const noexcept { return input_.composition_offset_; }
+  log_context_t& log_context() noexcept { return log_context_; }
+  uint32_t timescale() const noexcept { return timescale_; }
+  const std::optional<full_sample_t>& pending_sample() const noexcept { return pending_sample_; }
+  uint64_t decode_time() const noexcept { return decode_time_; }
+  int32_t composition_offset() const noexcept { return composition_offset_; }
   uint64_t output_pts_offset() const noexcept { return output_pts_offset_; }
 
  private:
-  template <typename base_t>
-  friend struct detail::forward_hooks_t;
+  class bitstream_sink_t;
 
-  decoder_input_t input_;
+  // The stream's end time, for an end frame whose decoder put it at
+  // `decoder_end`: the end of presentation, unless the decoder's end lies
+  // later.
+  uint64_t end_time(uint64_t decoder_end) const noexcept;
+
+  log_context_t& log_context_;
+  std::unique_ptr<sample_source_t> input_;
+  uint32_t timescale_;
+  uint64_t decode_time_;            // decode time of the pending sample
+  int32_t composition_offset_ = 0;  // of the last sample delivered
+  std::optional<full_sample_t> pending_sample_;
+  uint64_t samples_delivered_ = 0;
+  annexb_converter_t converter_;
+  // The record's parameter sets go in band before the first sample and
+  // every sync sample; a sample that carried no NAL unit passes them on.
+  bool parameter_sets_owed_ = true;
   uint64_t output_pts_offset_ = 0;
+
+  // The latest pts + duration of the samples delivered so far.
+  uint64_t presentation_end_ = 0;
+  uint64_t pictures_out_ = 0;
+  std::optional<uint64_t> last_picture_pts_;
+  // Set by log_decoded_sample_count(), taken by the check that follows it.
+  // An end frame cannot be told by its value: the decoder's end is the pts
+  // of a picture whenever the last sample in decode order is a B-frame.
+  bool end_reported_ = false;
 };
 
-// Base of the HEVC decoder: the same hooks in the same order, with VPS, SPS
-// and PPS from the hvcC record put in band. Everything else is as in
-// avc_decoder_base_t.
-class hvc_decoder_base_t : public frame_source_t {
+// Base of the H.264 decoder.
+class avc_decoder_base_t : public nal_decoder_base_t {
+ public:
+  avc_decoder_base_t(log_context_t& log_context, std::unique_ptr<sample_source_t> input);
+};
+
+// Base of the HEVC decoder.
+class hvc_decoder_base_t : public nal_decoder_base_t {
  public:
   hvc_decoder_base_t(log_context_t& log_context, std::unique_ptr<sample_source_t> input);
-  ~hvc_decoder_base_t() override;
-
- protected:
-  virtual std::string decoder_name() = 0;
-  virtual void set_dts(uint64_t dts) = 0;
-  virtual void set_pts(uint64_t pts) = 0;
-  virtual uint64_t dts() = 0;
-  virtual uint64_t pts() = 0;
-  virtual void append_bitstream(const uint8_t* data, size_t size) = 0;
-  virtual bool bitstream_empty() = 0;
-  virtual void set_sync_sample(bool sync) = 0;
-  virtual void set_sample_number(uint64_t number) = 0;
-
-  void read_input();
-  void check_output_pts(uint64_t& pts);
-  void log_decoded_sample_count();
-
-  log_context_t& log_context() noexcept { return input_.log_context_; }
-  uint32_t timescale() const noexcept { return input_.timescale_; }
-  const std::optional<full_sample_t>& pending_sample() const noexcept {
-    return input_.pending_sample_;
-  }
-  uint64_t decode_time() const noexcept { return input_.decode_time_; }
-  int32_t composition_offset() const noexcept { return input_.composition_offset_; }
-  uint64_t output_pts_offset() const noexcept { return output_pts_offset_; }
-
- private:
-  template <typename base_t>
-  friend struct detail::forward_hooks_t;
-
-  decoder_input_t input_;
-  uint64_t output_pts_offset_ = 0;
 };
 
 }  // namespace vantor::video
