@@ -77,16 +77,19 @@ class record_reader_t {
   size_t pos_ = 0;
 };
 
-unsigned length_size_of(record_reader_t& reader, uint8_t byte) {
-  unsigned const length_size_minus_one = byte & 0x03u;
-  if (length_size_minus_one == 2) reader.fail("lengthSizeMinusOne is 2; NAL lengths of 3 bytes are not allowed");
-  return length_size_minus_one + 1;
-}
-
-void check_version(record_reader_t& reader, uint8_t version) {
+// Both records open with configurationVersion and keep lengthSizeMinusOne
+// at a fixed offset of a fixed-size header. Returns the NAL length size and
+// leaves the reader just behind lengthSizeMinusOne.
+unsigned read_header(record_reader_t& reader, size_t header_size, size_t length_size_offset) {
+  reader.need(header_size, "the header");
+  uint8_t const version = reader.u8("configurationVersion");
   if (version != 1) {
     reader.fail("configurationVersion is " + std::to_string(version) + ", expected 1");
   }
+  reader.seek(length_size_offset);
+  unsigned const length_size_minus_one = reader.u8("lengthSizeMinusOne") & 0x03u;
+  if (length_size_minus_one == 2) reader.fail("lengthSizeMinusOne is 2; NAL lengths of 3 bytes are not allowed");
+  return length_size_minus_one + 1;
 }
 
 void check_nal_type(record_reader_t& reader, nal_family_t family, const std::string& what,
@@ -98,24 +101,24 @@ void check_nal_type(record_reader_t& reader, nal_family_t family, const std::str
   }
 }
 
+// `count` parameter sets of one avcC array, each of NAL unit type `type`.
+void read_avc_sets(record_reader_t& reader, unsigned count, const char* name, uint8_t type,
+                   std::vector<uint8_t>& sets) {
+  for (unsigned i = 0; i < count; ++i) {
+    std::string const what = name + std::to_string(i);
+    check_nal_type(reader, nal_family_t::avc, what, reader.nal_unit(what, &sets), type);
+  }
+}
+
 // avcC: version, profile, compatibility, level, lengthSizeMinusOne, the SPS
 // array and the PPS array. Trailing profile extensions are not needed here.
 unsigned parse_avcc(const std::vector<uint8_t>& record, std::vector<uint8_t>& sets) {
   record_reader_t reader("avcC", record);
-  reader.need(6, "the header");
-  check_version(reader, reader.u8("configurationVersion"));
-  reader.seek(4);
-  unsigned const length_size = length_size_of(reader, reader.u8("lengthSizeMinusOne"));
+  unsigned const length_size = read_header(reader, 6, 4);
   unsigned const sps_count = reader.u8("numOfSequenceParameterSets") & 0x1fu;
-  for (unsigned i = 0; i < sps_count; ++i) {
-    std::string const what = "SPS " + std::to_string(i);
-    check_nal_type(reader, nal_family_t::avc, what, reader.nal_unit(what, &sets), avc_nal_sps);
-  }
+  read_avc_sets(reader, sps_count, "SPS ", avc_nal_sps, sets);
   unsigned const pps_count = reader.u8("numOfPictureParameterSets");
-  for (unsigned i = 0; i < pps_count; ++i) {
-    std::string const what = "PPS " + std::to_string(i);
-    check_nal_type(reader, nal_family_t::avc, what, reader.nal_unit(what, &sets), avc_nal_pps);
-  }
+  read_avc_sets(reader, pps_count, "PPS ", avc_nal_pps, sets);
   return length_size;
 }
 
@@ -123,10 +126,7 @@ unsigned parse_avcc(const std::vector<uint8_t>& record, std::vector<uint8_t>& se
 // byte 22), then arrays of NAL units, each with its NAL unit type.
 unsigned parse_hvcc(const std::vector<uint8_t>& record, std::vector<uint8_t>& sets) {
   record_reader_t reader("hvcC", record);
-  reader.need(23, "the header");
-  check_version(reader, reader.u8("configurationVersion"));
-  reader.seek(21);
-  unsigned const length_size = length_size_of(reader, reader.u8("lengthSizeMinusOne"));
+  unsigned const length_size = read_header(reader, 23, 21);
   unsigned const array_count = reader.u8("numOfArrays");
   for (unsigned a = 0; a < array_count; ++a) {
     std::string const array_name = "array " + std::to_string(a);
