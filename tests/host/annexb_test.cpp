@@ -4,33 +4,13 @@
 #include <vector>
 
 #include "exception.hpp"
-#include "support/memory_sample_source.hpp"
+#include "host/nal_units.hpp"
 #include "transcode/annexb.hpp"
 
 namespace vantor::video {
 namespace {
 
-using bytes_t = std::vector<uint8_t>;
-using testing::hvcc_array_t;
-using testing::length_prefixed;
-using testing::make_avcc;
-using testing::make_hvcc;
-
-// NAL header bytes: H.264 nal_unit_type in the low 5 bits, HEVC in bits 1..6.
-const bytes_t avc_sps = {0x67, 0x64, 0x00, 0x1f, 0xac};
-const bytes_t avc_sps2 = {0x67, 0x4d, 0x00};
-const bytes_t avc_pps = {0x68, 0xeb, 0xe3};
-const bytes_t avc_idr = {0x65, 0x88, 0x84, 0x00, 0x33};
-const bytes_t avc_slice = {0x41, 0x9a, 0x02};
-const bytes_t avc_aud = {0x09, 0xf0};
-const bytes_t hevc_vps = {0x40, 0x01, 0x0c};
-const bytes_t hevc_sps = {0x42, 0x01, 0x01, 0x60};
-const bytes_t hevc_pps = {0x44, 0x01, 0xc1};
-const bytes_t hevc_sei = {0x4e, 0x01, 0x05};
-const bytes_t hevc_idr = {0x26, 0x01, 0xaf, 0x10};
-const bytes_t hevc_aud = {0x46, 0x01, 0x50};
-
-using testing::annexb;
+using namespace nal_units;
 
 std::string record_error(nal_family_t family, const bytes_t& record) {
   try {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "exception.hpp"
+#include "host/nal_units.hpp"
 #include "log_context.hpp"
 #include "support/memory_sample_source.hpp"
 #include "transcode/decoder_base.hpp"
@@ -13,25 +14,9 @@
 namespace vantor::video {
 namespace {
 
-using bytes_t = std::vector<uint8_t>;
-using testing::hvcc_array_t;
-using testing::length_prefixed;
-using testing::make_avcc;
-using testing::make_hvcc;
+using namespace nal_units;
 using testing::memory_sample_source_t;
 using testing::memory_sample_t;
-
-const bytes_t avc_sps = {0x67, 0x64, 0x00, 0x1f};
-const bytes_t avc_pps = {0x68, 0xeb, 0xe3};
-const bytes_t avc_idr = {0x65, 0x88, 0x84, 0x00};
-const bytes_t avc_slice = {0x41, 0x9a, 0x02};
-const bytes_t hevc_vps = {0x40, 0x01, 0x0c};
-const bytes_t hevc_sps = {0x42, 0x01, 0x01};
-const bytes_t hevc_pps = {0x44, 0x01, 0xc1};
-const bytes_t hevc_cra = {0x2a, 0x01, 0xaf};
-const bytes_t hevc_trail = {0x02, 0x01, 0xd0};
-
-using testing::annexb;
 
 // Records every hook call, and gathers each sample's bytes.
 template <typename Base>
@@ -222,8 +207,9 @@ TEST(decoder_base, truncated_records_fail_at_construction) {
   fixture_t f;
   bytes_t avcc = make_avcc({avc_sps}, {avc_pps});
   avcc.pop_back();
+  // 6 header bytes, the 2 + 5 of the SPS, the PPS count, 2 length bytes: the PPS starts at 16.
   EXPECT_EQ(message_of([&] { avc_decoder_t decoder(f.log, avc_source(0, {}, avcc)); }),
-            "avcC record: truncated: PPS 0 needs 3 bytes at offset 15, the 17-byte record has 2 left");
+            "avcC record: truncated: PPS 0 needs 3 bytes at offset 16, the 18-byte record has 2 left");
 
   bytes_t hvcc = make_hvcc({hvcc_array_t{32, {hevc_vps}}});
   hvcc.resize(hvcc.size() - 2);
