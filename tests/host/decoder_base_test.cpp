@@ -44,6 +44,17 @@ class recording_decoder_t final : public Base {
     return bitstream_;
   }
 
+  // An end frame as the decoder makes it: its own end time, the count line,
+  // then the check, which leaves the time the frame carries.
+  uint64_t end_frame_pts() {
+    int32_t const offset =
+        pending_sample() ? pending_sample()->composition_offset() : composition_offset();
+    uint64_t pts = decode_time() + static_cast<uint64_t>(int64_t{offset});
+    log_decoded_sample_count();
+    check_output_pts(pts);
+    return pts;
+  }
+
   std::vector<std::string> calls_;
   bytes_t bitstream_;
   uint64_t dts_ = 0;
@@ -273,6 +284,10 @@ TEST(decoder_base, refuses_a_null_source_and_another_codec) {
                                                              std::vector<memory_sample_t>{});
   EXPECT_EQ(message_of([&] { avc_decoder_t decoder(f.log, std::move(hevc_track)); }),
             "video decoder input: the track's codec is hevc, this decoder takes avc");
+  auto avc_track = std::make_unique<memory_sample_source_t>(testing::make_video_trak(codec_t::avc, 1), 0,
+                                                            std::vector<memory_sample_t>{});
+  EXPECT_EQ(message_of([&] { hvc_decoder_t decoder(f.log, std::move(avc_track)); }),
+            "video decoder input: the track's codec is avc, this decoder takes hevc");
 }
 
 TEST(decoder_base, output_checks_count_pictures_warn_on_disorder_and_keep_the_value) {
@@ -319,6 +334,49 @@ TEST(decoder_base, count_line_needs_level_two_and_warnings_level_one) {
   decoder.check_output_pts(pts);
   decoder.log_decoded_sample_count();
   EXPECT_TRUE(lines.empty());
+}
+
+// Decode order I P B B, 10 ticks each, presented as I B B P: the last
+// sample ends at 40, where the P-frame starts; the stream ends at 50.
+TEST(decoder_base_end_time, a_trailing_b_frame_ends_the_stream_where_the_latest_sample_ends) {
+  fixture_t f;
+  avc_decoder_t decoder(f.log, avc_source(0, {memory_sample_t{length_prefixed({avc_idr}), 10, 10, true},
+                                              memory_sample_t{length_prefixed({avc_slice}), 10, 30, false},
+                                              memory_sample_t{length_prefixed({avc_slice}), 10, 0, false},
+                                              memory_sample_t{length_prefixed({avc_slice}), 10, 0, false}}));
+  for (int i = 0; i < 4; ++i) decoder.deliver();
+  // The picture at the decoder's own end time is a picture, not an end.
+  for (uint64_t pts : {10u, 20u, 30u, 40u}) {
+    uint64_t value = pts;
+    decoder.check_output_pts(value);
+    EXPECT_EQ(value, pts);
+  }
+  EXPECT_EQ(decoder.end_frame_pts(), 50u);
+  EXPECT_EQ(decoder.end_frame_pts(), 50u);
+  std::vector<std::pair<vantor_log_level_t, std::string>> const count(
+      2, {vantor_log_info, "test_decoder: decoded 4 pictures from 4 samples"});
+  EXPECT_EQ(f.lines, count);
+}
+
+TEST(decoder_base_end_time, an_end_at_or_after_the_end_of_presentation_is_kept) {
+  fixture_t f;
+  // The last sample in decode order is the last presented: both ends agree.
+  avc_decoder_t in_order(f.log, avc_source(100, {memory_sample_t{length_prefixed({avc_idr}), 10, 0, true},
+                                                 memory_sample_t{length_prefixed({avc_slice}), 10, 0, false}}));
+  in_order.deliver();
+  in_order.deliver();
+  EXPECT_EQ(in_order.end_frame_pts(), 120u);
+
+  // A stream cut with a sample still pending ends at that sample's pts.
+  avc_decoder_t cut(f.log, avc_source(0, {memory_sample_t{length_prefixed({avc_idr}), 10, 0, true},
+                                          memory_sample_t{length_prefixed({avc_slice}), 10, 50, false}}));
+  cut.deliver();
+  EXPECT_EQ(cut.end_frame_pts(), 60u);
+
+  // Nothing delivered: the end is the first decode time.
+  avc_decoder_t empty(f.log, avc_source(77, {}));
+  EXPECT_EQ(empty.end_frame_pts(), 77u);
+  EXPECT_EQ(empty.end_frame_pts(), 77u);
 }
 
 }  // namespace
