@@ -1,5 +1,6 @@
 // The end of a stream: what the end frame carries, that it repeats without
-// touching the source again, and an input without any sample.
+// touching the source again, an input without any sample, and the end time
+// of every clip against the reference.
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 
 #include "decoders/decoder_test_support.hpp"
 #include "support/capture_log.hpp"
+#include "support/clip_table.hpp"
 
 namespace vantor::testing {
 namespace {
@@ -23,6 +25,11 @@ class end_frame : public ::testing::TestWithParam<stream_case_t> {
  protected:
   std::string path() const { return clip_path(GetParam().clip); }
   std::string name() const { return component_name_for_codec(GetParam().codec); }
+  // A decoder whose source hands out no sample at all.
+  probed_decoder_t open_without_samples(capture_log_t& log, probe_options_t options) const {
+    options.limit = 0;
+    return open_probed_decoder(log.context, GetParam().codec, path(), std::move(options));
+  }
 };
 
 TEST_P(end_frame, carries_the_format_of_the_pictures_and_the_end_time) {
@@ -87,10 +94,8 @@ TEST_P(end_frame, after_a_cut_stream_uses_the_last_delivered_sample) {
 TEST_P(end_frame, an_empty_source_gives_an_nv12_end_frame_at_the_first_decode_time) {
   capture_log_t log(vantor_log_debug);
   probe_options_t options;
-  options.limit = 0;
   options.first_dts = 4096;
-  probed_decoder_t under_test =
-      open_probed_decoder(log.context, GetParam().codec, path(), std::move(options));
+  probed_decoder_t under_test = open_without_samples(log, std::move(options));
   size_t const reads_at_creation = under_test.probe->read_calls;
 
   for (int i = 0; i < 2; ++i) {
@@ -116,10 +121,8 @@ TEST_P(end_frame, an_empty_source_gives_an_nv12_end_frame_at_the_first_decode_ti
 TEST_P(end_frame, needs_a_nonzero_timescale) {
   capture_log_t log(vantor_log_warning);
   probe_options_t options;
-  options.limit = 0;
   options.timescale = 0;
-  probed_decoder_t under_test =
-      open_probed_decoder(log.context, GetParam().codec, path(), std::move(options));
+  probed_decoder_t under_test = open_without_samples(log, std::move(options));
   try {
     (*under_test.decoder)();
     FAIL() << "an end frame without a timescale was returned";
@@ -135,6 +138,32 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(stream_case_t{"h264", "h264_high_bframes.mp4", frame_t::format_t::yuv420p},
                       stream_case_t{"hevc", "hevc_main10.mp4", frame_t::format_t::yuv420p10le}),
     [](const ::testing::TestParamInfo<stream_case_t>& info) { return info.param.codec; });
+
+// Against Debian's ffprobe: a clip ends one frame after its last picture's
+// pts, moved by the shift that starts the decode times at 0 (the edit list
+// of an MP4 clip with B-frames has them start at -1024).
+TEST(end_time, of_every_mp4_clip_is_where_its_last_picture_ends) {
+  size_t clips = 0;
+  for (const clip_t& clip : read_clip_table()) {
+    if (clip.container != "mp4" || clip.raw_md5 == "-") continue;
+    SCOPED_TRACE(clip.name);
+    int64_t const first_dts = std::stoll(clip.notes.at("first_dts"));
+    uint64_t const shift = first_dts < 0 ? static_cast<uint64_t>(-first_dts) : 0;
+    uint64_t const frame_ticks = clip.duration_ticks / clip.frames;
+    uint64_t const expected = std::stoull(clip.notes.at("last_pts")) + shift + frame_ticks;
+
+    capture_log_t log(vantor_log_warning);
+    probed_decoder_t under_test = open_probed_decoder(log.context, clip.codec, clip_path(clip.name));
+    decoded_stream_t const decoded = decode_stream(*under_test.decoder);
+    EXPECT_EQ(decoded.pictures.size(), clip.frames);
+    EXPECT_EQ(decoded.end.pts_, expected);
+    EXPECT_EQ(decoded.end.timescale_, clip.timescale);
+    // Nor did the base find the end before the last picture.
+    EXPECT_TRUE(log.starting_with(component_name_for_codec(clip.codec) + ": end time ").empty());
+    ++clips;
+  }
+  EXPECT_GE(clips, 5u);
+}
 
 }  // namespace
 }  // namespace vantor::testing
