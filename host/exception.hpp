@@ -57,6 +57,14 @@ class exception_builder_t {
   std::ostringstream stream_;
 };
 
+// Where a check stands, as its failure reports it: the file text and the
+// function text. A site written as data beside its function keeps its texts
+// wherever the function moves and however a compiler spells signatures.
+struct check_site_t {
+  const char* file;
+  const char* function;
+};
+
 namespace detail {
 [[noreturn]] void throw_check_failure(const char* file, int line, const char* function,
                                       const char* expression);
@@ -70,11 +78,17 @@ namespace detail {
 #define VANTOR_CHECK_FUNCTION __PRETTY_FUNCTION__
 #define VANTOR_CHECK_FILE __FILE__
 
-// Throws the assertion form of vantor::exception with code 13 when `expr`
-// is false.
-#define VANTOR_CHECK(expr)                                                            \
-  do {                                                                                \
-    if (!(expr))                                                                      \
-      ::vantor::detail::throw_check_failure(VANTOR_CHECK_FILE, __LINE__,              \
-                                            VANTOR_CHECK_FUNCTION, #expr);            \
+// The two checks below throw the assertion form of vantor::exception with
+// code 13 when `expr` is false. Each takes the expression text before macro
+// expansion, so that a check reads as it is written.
+#define VANTOR_CHECK_IMPL(expr, text, file, function)                                  \
+  do {                                                                               \
+    if (!(expr)) ::vantor::detail::throw_check_failure(file, __LINE__, function, text); \
   } while (false)
+
+// Names `where` (a check_site_t) as the check's file and function.
+#define VANTOR_CHECK_AT(expr, where) \
+  VANTOR_CHECK_IMPL(expr, #expr, (where).file, (where).function)
+
+// Names this file and the compiler's text of the enclosing function.
+#define VANTOR_CHECK(expr) VANTOR_CHECK_IMPL(expr, #expr, VANTOR_CHECK_FILE, VANTOR_CHECK_FUNCTION)

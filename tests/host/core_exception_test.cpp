@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "exception.hpp"
+#include "support/expect_failure.hpp"
 #include "transcode/video_base.hpp"
 
 namespace vantor {
@@ -11,6 +13,21 @@ namespace {
 int checked_half(int value) {
   VANTOR_CHECK(value % 2 == 0);
   return value / 2;
+}
+
+#define VANTOR_TEST_LIMIT 10
+
+// A site whose texts differ from where the check really stands.
+constexpr check_site_t documented_site = {"a/documented.cpp", "int documented(int)"};
+
+int checked_below_limit(int value) {
+  VANTOR_CHECK_AT(value < VANTOR_TEST_LIMIT, documented_site);
+  return value;
+}
+
+int checked_below_limit_here(int value) {
+  VANTOR_CHECK(value < VANTOR_TEST_LIMIT);
+  return value;
 }
 
 TEST(exception, message_form_carries_code_and_text) {
@@ -42,6 +59,16 @@ TEST(exception, check_macro_throws_with_relative_file_and_function_text) {
     EXPECT_EQ(error.expression(), "value % 2 == 0");
     EXPECT_GT(error.line(), 0);
   }
+}
+
+TEST(exception, check_at_reports_its_site_and_both_macros_the_expression_as_written) {
+  EXPECT_EQ(checked_below_limit(9), 9);
+  std::optional<exception> const at_site = testing::expect_check_failure_at(
+      [] { checked_below_limit(10); }, documented_site, "value < VANTOR_TEST_LIMIT");
+  if (at_site) {
+    EXPECT_GT(at_site->line(), 0);
+  }
+  testing::expect_check_failure([] { checked_below_limit_here(10); }, "value < VANTOR_TEST_LIMIT");
 }
 
 TEST(exception, host_header_checks_read_their_host_relative_path) {

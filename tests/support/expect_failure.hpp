@@ -36,6 +36,18 @@ std::optional<vantor::exception> expect_check_failure(Call&& call, const std::st
   return e;
 }
 
+// The same, and the check names `site`: its file and function texts.
+template <typename Call>
+std::optional<vantor::exception> expect_check_failure_at(Call&& call, const check_site_t& site,
+                                                         const std::string& expression) {
+  std::optional<vantor::exception> e = expect_check_failure(call, expression);
+  if (e) {
+    EXPECT_EQ(e->file(), site.file) << e->what();
+    EXPECT_EQ(e->function(), site.function) << e->what();
+  }
+  return e;
+}
+
 // The message form with `result` and exactly `message`.
 template <typename Call>
 void expect_message(Call&& call, vantor_result result, const std::string& message) {
