@@ -6,18 +6,20 @@
 #include <utility>
 #include <vector>
 
-#include "bridge/check_expectations.hpp"
 #include "ffmpeg_utils/ffmpeg_utils.hpp"
+#include "support/expect_failure.hpp"
 
 namespace vantor::video {
 namespace {
 
-using testing::expect_check_failure;
-using testing::expect_message;
-using testing::thrown_by;
+using vantor::testing::catch_vantor;
+using vantor::testing::expect_check_failure_at;
+using vantor::testing::expect_message;
 
-constexpr const char* make_rational_function =
-    "AVRational vantor::video::make_rational(uint32_t, uint32_t)";
+// Every check of the bridge names its one documented source.
+constexpr const char* bridge_file = "ffmpeg_utils/ffmpeg_utils.cpp";
+constexpr check_site_t make_rational_site = {
+    bridge_file, "AVRational vantor::video::make_rational(uint32_t, uint32_t)"};
 constexpr const char* num_check = "num <= static_cast<uint32_t>(std::numeric_limits<int>::max())";
 constexpr const char* den_check = "den <= static_cast<uint32_t>(std::numeric_limits<int>::max())";
 
@@ -37,15 +39,15 @@ TEST(make_rational, passes_terms_unchanged_up_to_int_max) {
 }
 
 TEST(make_rational, rejects_terms_above_int_max) {
-  expect_check_failure([] { make_rational(2147483648u, 1u); }, make_rational_function, num_check);
-  expect_check_failure([] { make_rational(1u, 2147483648u); }, make_rational_function, den_check);
+  expect_check_failure_at([] { make_rational(2147483648u, 1u); }, make_rational_site, num_check);
+  expect_check_failure_at([] { make_rational(1u, 2147483648u); }, make_rational_site, den_check);
   // The numerator is checked first.
-  expect_check_failure([] { make_rational(4294967295u, 4294967295u); }, make_rational_function,
-                       num_check);
-  expect_check_failure([] { make_rational(fraction_t<unsigned, unsigned>{2147483648u, 1}); },
-                       make_rational_function, num_check);
-  expect_check_failure([] { make_rational(fraction_t<unsigned, unsigned>{1, 4294967295u}); },
-                       make_rational_function, den_check);
+  expect_check_failure_at([] { make_rational(4294967295u, 4294967295u); }, make_rational_site,
+                          num_check);
+  expect_check_failure_at([] { make_rational(fraction_t<unsigned, unsigned>{2147483648u, 1}); },
+                          make_rational_site, num_check);
+  expect_check_failure_at([] { make_rational(fraction_t<unsigned, unsigned>{1, 4294967295u}); },
+                          make_rational_site, den_check);
 }
 
 TEST(quality_to_lambda, matches_the_reference_table) {
@@ -66,8 +68,9 @@ TEST(quality_to_lambda, falls_with_rising_quality) {
 
 TEST(quality_to_lambda, rejects_quality_above_100) {
   for (uint32_t quality : {101u, 4294967295u}) {
-    expect_check_failure([quality] { quality_to_lambda(quality); },
-                         "int vantor::video::quality_to_lambda(uint32_t)", "quality <= 100");
+    expect_check_failure_at([quality] { quality_to_lambda(quality); },
+                            {bridge_file, "int vantor::video::quality_to_lambda(uint32_t)"},
+                            "quality <= 100");
   }
 }
 
@@ -109,7 +112,7 @@ TEST(avdecoder_context, failed_open_logs_ffmpegs_reason_before_throwing) {
   // Raw video cannot open without a pixel format, and FFmpeg says so.
   recording_log_t log;
   std::optional<vantor::exception> e =
-      thrown_by([&] { avdecoder_context_t decoder(log.context, "rawvideo"); });
+      catch_vantor([&] { avdecoder_context_t decoder(log.context, "rawvideo"); });
   ASSERT_TRUE(e.has_value());
   EXPECT_EQ(e->result(), vantor_result_libav_failure);
   EXPECT_EQ(std::string(e->what()),

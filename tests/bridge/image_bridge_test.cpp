@@ -7,20 +7,23 @@
 #include <cstring>
 #include <vector>
 
-#include "bridge/check_expectations.hpp"
 #include "ffmpeg_utils/ffmpeg_utils.hpp"
+#include "support/expect_failure.hpp"
 
 namespace vantor::video {
 namespace {
 
 using format_t = frame_t::format_t;
-using testing::expect_check_failure;
-using testing::expect_message;
+using vantor::testing::expect_check_failure_at;
+using vantor::testing::expect_message;
 
-constexpr const char* avimage_to_frame_function =
+// Every check of the bridge names its one documented source.
+constexpr const char* bridge_file = "ffmpeg_utils/ffmpeg_utils.cpp";
+constexpr check_site_t avimage_to_frame_site = {
+    bridge_file,
     "vantor::video::frame_t vantor::video::avimage_to_frame(const uint8_t* const*, const int*, "
     "uint32_t, uint32_t, vantor::video::frame_t::format_t, uint32_t, uint32_t, uint32_t, "
-    "uint32_t, uint64_t, uint32_t, bool)";
+    "uint32_t, uint64_t, uint32_t, bool)"};
 constexpr const char* plane_check =
     "dst_stride > 0 && src_stride <= static_cast<uint32_t>(dst_stride)";
 
@@ -291,12 +294,12 @@ void expect_avimage_check(format_t format, std::vector<int> strides, uint32_t wi
                           uint32_t height, uint32_t x, uint32_t y, uint32_t w, uint32_t h,
                           const char* expression) {
   source_t const source(format, strides, h == 0 || h > height ? height : h);
-  expect_check_failure(
+  expect_check_failure_at(
       [&] {
         avimage_to_frame(source.planes, source.strides, width, height, format, x, y, w, h, 0, 1,
                          false);
       },
-      avimage_to_frame_function, expression);
+      avimage_to_frame_site, expression);
 }
 
 TEST(avimage_to_frame_checks, sizes_and_crop_position) {
@@ -380,13 +383,13 @@ TEST(avimage_to_frame_checks, exactly_long_rows_are_enough) {
 
 TEST(avimage_to_frame_checks, zero_timescale_fails_in_the_frame_check) {
   source_t const source(format_t::yuv420p, {16, 8, 8}, 8);
-  expect_check_failure(
+  expect_check_failure_at(
       [&] {
         avimage_to_frame(source.planes, source.strides, 16, 8, format_t::yuv420p, 0, 0, 0, 0, 5,
                          0, true);
       },
-      "void vantor::video::frame_t::sanity_check()",
-      "timescale_ > 0 && \"frame must have nonzero timescale\"", "transcode/video_base.hpp");
+      {"transcode/video_base.hpp", "void vantor::video::frame_t::sanity_check()"},
+      "timescale_ > 0 && \"frame must have nonzero timescale\"");
 }
 
 // ---------------------------------------------------------------------------
@@ -428,10 +431,11 @@ TEST(frame_to_avimage, fails_on_the_first_plane_that_does_not_fit) {
   EXPECT_NO_THROW(frame_to_avimage(frame, ok.planes, ok.strides));
 
   destination_t narrow({64, 31, 32}, {48, 24, 24});
-  expect_check_failure(
+  expect_check_failure_at(
       [&] { frame_to_avimage(frame, narrow.planes, narrow.strides); },
-      "void vantor::video::{anonymous}::frame_to_avimage_yuv420p(const vantor::video::frame_t&, "
-      "uint8_t**, int*)",
+      {bridge_file,
+       "void vantor::video::{anonymous}::frame_to_avimage_yuv420p(const vantor::video::frame_t&, "
+       "uint8_t**, int*)"},
       plane_check);
   EXPECT_EQ(std::memcmp(narrow.buffers[0].data(), frame.data_.data(), 64 * 48), 0)
       << "plane 0 is written before plane 1 is checked";
@@ -439,26 +443,28 @@ TEST(frame_to_avimage, fails_on_the_first_plane_that_does_not_fit) {
 }
 
 TEST(frame_to_avimage, each_routine_names_itself) {
+  check_site_t const ten_routine = {bridge_file,
+                                    "void vantor::video::{anonymous}::frame_to_avimage_yuv420p10le("
+                                    "const vantor::video::frame_t&, uint8_t**, int*)"};
   frame_t const nv12 = patterned_frame(format_t::nv12, 16, 8, 0);
   destination_t nv12_dst({16, 0, 0}, {8, 4, 0});
-  expect_check_failure(
+  expect_check_failure_at(
       [&] { frame_to_avimage(nv12, nv12_dst.planes, nv12_dst.strides); },
-      "void vantor::video::{anonymous}::frame_to_avimage_nv12(const vantor::video::frame_t&, "
-      "uint8_t**, int*)",
+      {bridge_file,
+       "void vantor::video::{anonymous}::frame_to_avimage_nv12(const vantor::video::frame_t&, "
+       "uint8_t**, int*)"},
       plane_check);
 
   frame_t const ten = patterned_frame(format_t::yuv420p10le, 16, 8, 0);
   destination_t ten_dst({16, 16, 16}, {8, 4, 4});  // luma rows need 32 bytes
-  expect_check_failure(
+  expect_check_failure_at(
       [&] { frame_to_avimage(ten, ten_dst.planes, ten_dst.strides); },
-      "void vantor::video::{anonymous}::frame_to_avimage_yuv420p10le(const "
-      "vantor::video::frame_t&, uint8_t**, int*)",
+      ten_routine,
       plane_check);
   destination_t ten_negative({32, -16, 16}, {8, 4, 4});
-  expect_check_failure(
+  expect_check_failure_at(
       [&] { frame_to_avimage(ten, ten_negative.planes, ten_negative.strides); },
-      "void vantor::video::{anonymous}::frame_to_avimage_yuv420p10le(const "
-      "vantor::video::frame_t&, uint8_t**, int*)",
+      ten_routine,
       plane_check);
 }
 
@@ -467,9 +473,10 @@ TEST(frame_to_avimage, short_frame_data_is_rejected_before_anything_is_copied) {
     frame_t frame = patterned_frame(format, 16, 8, 0);
     frame.data_.pop_back();
     destination_t dst({64, 64, 64}, {8, 4, 4});
-    expect_check_failure(
+    expect_check_failure_at(
         [&] { frame_to_avimage(frame, dst.planes, dst.strides); },
-        "void vantor::video::frame_to_avimage(const vantor::video::frame_t&, uint8_t**, int*)",
+        {bridge_file,
+         "void vantor::video::frame_to_avimage(const vantor::video::frame_t&, uint8_t**, int*)"},
         "frame.data_.size() >= frame_data_size(frame.width_, frame.height_, frame.format_)");
     EXPECT_EQ(dst.buffers[0], std::vector<uint8_t>(64 * 8, 0xee)) << to_string(format);
   }
@@ -553,10 +560,11 @@ TEST(avframe_to_frame, rejects_other_pixel_formats) {
 TEST(avframe_to_frame, negative_sizes_are_rejected) {
   wrap_avframe_t frame(16, 16, AV_PIX_FMT_YUV420P, std::nullopt, 30, 0, true);
   frame->width = -16;
-  expect_check_failure(
+  expect_check_failure_at(
       [&] { avframe_to_frame(frame, 0, 1); },
-      "vantor::video::frame_t vantor::video::avframe_to_frame(const "
-      "vantor::video::wrap_avframe_t&, uint64_t, uint32_t)",
+      {bridge_file,
+       "vantor::video::frame_t vantor::video::avframe_to_frame(const "
+       "vantor::video::wrap_avframe_t&, uint64_t, uint32_t)"},
       "av.width >= 0 && av.height >= 0");
   frame->width = 16;
 }

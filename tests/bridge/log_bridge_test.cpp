@@ -9,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include "bridge/check_expectations.hpp"
 #include "ffmpeg_utils/ffmpeg_utils.hpp"
 
 extern "C" {

@@ -6,18 +6,19 @@
 #include <cstdint>
 #include <string>
 
-#include "bridge/check_expectations.hpp"
 #include "ffmpeg_utils/ffmpeg_utils.hpp"
+#include "support/expect_failure.hpp"
 
 namespace vantor::video {
 namespace {
 
-using testing::expect_check_failure;
-using testing::expect_message;
+using vantor::testing::expect_check_failure_at;
+using vantor::testing::expect_message;
 
-constexpr const char* create_function =
+constexpr check_site_t create_site = {
+    "ffmpeg_utils/ffmpeg_utils.cpp",
     "static SwsContext* vantor::video::wrap_swscale_context_t::create_sws_context(uint32_t, "
-    "uint32_t, AVPixelFormat, uint32_t, uint32_t, AVPixelFormat)";
+    "uint32_t, AVPixelFormat, uint32_t, uint32_t, AVPixelFormat)"};
 
 TEST(wrap_swscale_context, scales_full_hd_yuv420p_to_yuvj420p) {
   wrap_avimage_t source(1920, 1080, AV_PIX_FMT_YUV420P);
@@ -47,22 +48,22 @@ TEST(wrap_swscale_context, sizes_must_fit_in_an_int) {
   uint32_t const too_big = 2147483648u;
   uint32_t const largest = 2147483647u;
   AVPixelFormat const f = AV_PIX_FMT_YUV420P;
-  expect_check_failure(
+  expect_check_failure_at(
       [&] { wrap_swscale_context_t::create_sws_context(too_big, 16, f, 16, 16, f); },
-      create_function, "src_width <= static_cast<uint32_t>(std::numeric_limits<int>::max())");
-  expect_check_failure(
+      create_site, "src_width <= static_cast<uint32_t>(std::numeric_limits<int>::max())");
+  expect_check_failure_at(
       [&] { wrap_swscale_context_t::create_sws_context(16, too_big, f, 16, 16, f); },
-      create_function, "src_height <= static_cast<uint32_t>(std::numeric_limits<int>::max())");
-  expect_check_failure(
+      create_site, "src_height <= static_cast<uint32_t>(std::numeric_limits<int>::max())");
+  expect_check_failure_at(
       [&] { wrap_swscale_context_t::create_sws_context(16, 16, f, too_big, 16, f); },
-      create_function, "dst_width <= static_cast<uint32_t>(std::numeric_limits<int>::max())");
-  expect_check_failure([&] { wrap_swscale_context_t(16, 16, f, 16, too_big, f); },
-                       create_function,
-                       "dst_height <= static_cast<uint32_t>(std::numeric_limits<int>::max())");
+      create_site, "dst_width <= static_cast<uint32_t>(std::numeric_limits<int>::max())");
+  expect_check_failure_at([&] { wrap_swscale_context_t(16, 16, f, 16, too_big, f); },
+                          create_site,
+                          "dst_height <= static_cast<uint32_t>(std::numeric_limits<int>::max())");
   // In order: every size is too big, the source width is named.
-  expect_check_failure(
+  expect_check_failure_at(
       [&] { wrap_swscale_context_t::create_sws_context(~0u, ~0u, f, ~0u, ~0u, f); },
-      create_function, "src_width <= static_cast<uint32_t>(std::numeric_limits<int>::max())");
+      create_site, "src_width <= static_cast<uint32_t>(std::numeric_limits<int>::max())");
   // The largest int passes the check; libswscale itself refuses it.
   expect_message([&] { wrap_swscale_context_t(largest, 16, f, 16, 16, f); },
                  vantor_result_libav_failure,

@@ -6,18 +6,21 @@
 #include <limits>
 #include <vector>
 
-#include "bridge/check_expectations.hpp"
 #include "ffmpeg_utils/ffmpeg_utils.hpp"
+#include "support/expect_failure.hpp"
 
 namespace vantor::video {
 namespace {
 
-using testing::expect_check_failure;
-using testing::thrown_by;
+using vantor::testing::catch_vantor;
+using vantor::testing::expect_check_failure_at;
 
-constexpr const char* packet_constructor =
+// Every check of the bridge names its one documented source.
+constexpr const char* bridge_file = "ffmpeg_utils/ffmpeg_utils.cpp";
+constexpr check_site_t packet_constructor = {
+    bridge_file,
     "vantor::video::wrap_avpacket_t::wrap_avpacket_t(int64_t, int64_t, const uint8_t*, const "
-    "uint8_t*)";
+    "uint8_t*)"};
 
 TEST(wrap_avpacket, empty_packet_has_no_payload) {
   wrap_avpacket_t packet;
@@ -53,13 +56,13 @@ TEST(wrap_avpacket, empty_range_is_valid) {
 
 TEST(wrap_avpacket, rejects_reversed_and_oversized_ranges) {
   uint8_t bytes[4] = {};
-  expect_check_failure([&] { wrap_avpacket_t(0, 0, bytes + 3, bytes + 1); }, packet_constructor,
-                       "size >= 0");
+  expect_check_failure_at([&] { wrap_avpacket_t(0, 0, bytes + 3, bytes + 1); }, packet_constructor,
+                          "size >= 0");
   // Only the difference of the two pointers is looked at before the check fails.
   auto const far_end = reinterpret_cast<const uint8_t*>(reinterpret_cast<uintptr_t>(bytes) +
                                                         (uintptr_t{1} << 31));
-  expect_check_failure([&] { wrap_avpacket_t(0, 0, bytes, far_end); }, packet_constructor,
-                       "size <= std::numeric_limits<int>::max()");
+  expect_check_failure_at([&] { wrap_avpacket_t(0, 0, bytes, far_end); }, packet_constructor,
+                          "size <= std::numeric_limits<int>::max()");
 }
 
 TEST(wrap_avpacket, moves_keep_the_one_packet) {
@@ -116,20 +119,20 @@ TEST(wrap_avframe, without_sar_keeps_the_default) {
 }
 
 TEST(wrap_avframe, constructor_failures) {
-  expect_check_failure(
+  expect_check_failure_at(
       [] {
         wrap_avframe_t(16, 16, AV_PIX_FMT_YUV420P,
                        fraction_t<unsigned, unsigned>{2147483648u, 1}, 30, 0, true);
       },
-      "AVRational vantor::video::make_rational(uint32_t, uint32_t)",
+      {bridge_file, "AVRational vantor::video::make_rational(uint32_t, uint32_t)"},
       "num <= static_cast<uint32_t>(std::numeric_limits<int>::max())");
-  expect_check_failure(
+  expect_check_failure_at(
       [] { wrap_avframe_t(16, 16, AV_PIX_FMT_YUV420P, std::nullopt, 101, 0, true); },
-      "int vantor::video::quality_to_lambda(uint32_t)", "quality <= 100");
+      {bridge_file, "int vantor::video::quality_to_lambda(uint32_t)"}, "quality <= 100");
   for (auto [width, format] : {std::pair<uint32_t, AVPixelFormat>{0, AV_PIX_FMT_YUV420P},
                                std::pair<uint32_t, AVPixelFormat>{16, AV_PIX_FMT_NONE}}) {
     std::optional<vantor::exception> e =
-        thrown_by([&] { wrap_avframe_t(width, 16, format, std::nullopt, 30, 0, true); });
+        catch_vantor([&] { wrap_avframe_t(width, 16, format, std::nullopt, 30, 0, true); });
     ASSERT_TRUE(e.has_value());
     EXPECT_EQ(e->result(), vantor_result_libav_failure);
     EXPECT_EQ(std::string(e->what()), "libavcodec failed to allocate buffers for a frame: " +

@@ -16,12 +16,15 @@ namespace {
 
 using format_t = frame_t::format_t;
 
-constexpr const char* kReadSample =
+constexpr const char* kSource = "ffmpeg_utils/video_encoder_jpg_avcodec.cpp";
+constexpr check_site_t kReadSample = {
+    kSource,
     "virtual std::optional<vantor::full_sample_t> "
-    "vantor::video::{anonymous}::avcodec_jpg_encoder_t::read_sample()";
-constexpr const char* kMakeSample =
+    "vantor::video::{anonymous}::avcodec_jpg_encoder_t::read_sample()"};
+constexpr check_site_t kMakeSample = {
+    kSource,
     "vantor::full_sample_t vantor::video::{anonymous}::avcodec_jpg_encoder_t::make_sample("
-    "uint64_t, uint64_t, const uint8_t*, const uint8_t*)";
+    "uint64_t, uint64_t, const uint8_t*, const uint8_t*)"};
 
 frame_t picture(uint64_t pts, uint32_t width = 64, uint32_t height = 48,
                 format_t format = format_t::yuv420p) {
@@ -80,30 +83,25 @@ TEST(jpeg_samples, first_dts_is_the_first_pictures_time_in_its_timescale) {
 TEST(jpeg_samples, durations_must_be_positive_and_fit_in_32_bits) {
   capture_log_t log(0);
   auto equal = encoder_over(log.context, {picture(80)}, end_frame(80));
-  auto e = expect_check_failure([&] { equal->read_sample(); }, "next_pts > pts");
-  ASSERT_TRUE(e);
-  EXPECT_EQ(e->function(), kMakeSample);
-  EXPECT_EQ(e->file(), "ffmpeg_utils/video_encoder_jpg_avcodec.cpp");
+  expect_check_failure_at([&] { equal->read_sample(); }, kMakeSample, "next_pts > pts");
 
   auto widest = encoder_over(log.context, {picture(1)}, end_frame(uint64_t{1} + 4294967295u));
   EXPECT_EQ(widest->read_sample()->duration(), 4294967295u);
 
   auto too_wide = encoder_over(log.context, {picture(1)}, end_frame(uint64_t{1} + 4294967296u));
-  expect_check_failure([&] { too_wide->read_sample(); },
-                       "duration <= std::numeric_limits<uint32_t>::max()");
+  expect_check_failure_at([&] { too_wide->read_sample(); }, kMakeSample,
+                          "duration <= std::numeric_limits<uint32_t>::max()");
 }
 
 TEST(jpeg_samples, a_picture_of_another_size_fails) {
   capture_log_t log(0);
   auto wider = encoder_over(log.context, {picture(0), picture(40, 80, 48)}, end_frame(80));
-  auto e = expect_check_failure([&] { wider->read_sample(); },
-                                "next_frame.width_ == 0 || next_frame.width_ == width_");
-  ASSERT_TRUE(e);
-  EXPECT_EQ(e->function(), kReadSample);
+  expect_check_failure_at([&] { wider->read_sample(); }, kReadSample,
+                          "next_frame.width_ == 0 || next_frame.width_ == width_");
 
   auto taller = encoder_over(log.context, {picture(0), picture(40, 64, 64)}, end_frame(80));
-  expect_check_failure([&] { taller->read_sample(); },
-                       "next_frame.height_ == 0 || next_frame.height_ == height_");
+  expect_check_failure_at([&] { taller->read_sample(); }, kReadSample,
+                          "next_frame.height_ == 0 || next_frame.height_ == height_");
 }
 
 TEST(jpeg_samples, a_format_change_builds_a_new_converter_only_when_the_format_changes) {

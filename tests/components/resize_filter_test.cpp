@@ -17,10 +17,11 @@ namespace {
 using video::create_swscale_resize_filter;
 using format_t = frame_t::format_t;
 
-constexpr const char* kConstructor =
+constexpr check_site_t kConstructor = {
+    "ffmpeg_utils/video_filter_resize_swscale.cpp",
     "vantor::video::{anonymous}::swscale_resize_filter_t::swscale_resize_filter_t("
     "vantor::log_context_t&, std::unique_ptr<vantor::video::frame_source_t>, uint32_t, uint32_t, "
-    "uint32_t, uint32_t, uint32_t, uint32_t)";
+    "uint32_t, uint32_t, uint32_t, uint32_t)"};
 
 struct colour_t {
   uint16_t y, u, v;
@@ -141,15 +142,12 @@ TEST(resize_geometry, creation_checks_input_then_width_then_height) {
                      {true, 1280, 0, height_check}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.expression);
-    auto e = expect_check_failure(
+    expect_check_failure_at(
         [&] {
           create_swscale_resize_filter(log.context, c.with_input ? source() : nullptr, c.width,
                                        c.height, 0, 0, 0, 0);
         },
-        c.expression);
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->file(), "ffmpeg_utils/video_filter_resize_swscale.cpp");
-    EXPECT_EQ(e->function(), kConstructor);
+        kConstructor, c.expression);
   }
 }
 
