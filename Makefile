@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 FFMPEG_PREFIX_FILE = $(BUILD)/.ffmpeg-prefix
 
-.PHONY: all setup configure build test run sanitize bench clean test-aarch64
+.PHONY: all setup configure build test run sanitize bench clean test-aarch64 deb deb-aarch64
 
 all: build
 
@@ -51,6 +51,17 @@ test-aarch64:
 	cmake --build $(AARCH64_BUILD) -j $(JOBS)
 	scripts/check-elf.sh $(AARCH64_BUILD) AArch64
 	cd $(AARCH64_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The Debian package of the build (/opt/vantor-ffmpeg), checked: it unpacks
+# and runs from any folder, and installs and runs with apt-get.
+deb: build
+	cd $(BUILD) && cpack -G DEB > /dev/null
+	scripts/check-deb.sh $(BUILD)/vantor-ffmpeg_*_$$(dpkg --print-architecture).deb
+
+# The arm64 package from the cross build; its tool runs under qemu.
+deb-aarch64: test-aarch64
+	cd $(AARCH64_BUILD) && cpack -G DEB > /dev/null
+	scripts/check-deb.sh $(AARCH64_BUILD)/vantor-ffmpeg_*_arm64.deb
 
 # Micro-benchmarks of the copy routines and the end-to-end comparison with
 # the ffmpeg CLI of the same FFmpeg; writes bench/results.md.

@@ -12,7 +12,7 @@ if ! dpkg --print-foreign-architectures | grep -qx arm64; then
   dpkg --add-architecture arm64
 fi
 ensure_packages setup-aarch64 g++-aarch64-linux-gnu qemu-user googletest cmake pkg-config nasm \
-  xz-utils libturbojpeg0-dev:arm64
+  xz-utils patchelf libturbojpeg0-dev:arm64
 
 gtest_version=$(dpkg-query -W -f='${Version}' googletest)
 gtest_prefix=$CACHE/googletest-$gtest_version-aarch64

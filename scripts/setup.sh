@@ -8,7 +8,7 @@ source scripts/lib.sh
 # Build tools, test-only dependencies (libturbojpeg is the independent JPEG
 # decoder of the tests) and nasm for FFmpeg's assembly.
 packages=(build-essential cmake pkg-config nasm xz-utils dpkg-dev
-          libgtest-dev libgmock-dev libbenchmark-dev libturbojpeg0-dev)
+          libgtest-dev libgmock-dev libbenchmark-dev libturbojpeg0-dev parallel patchelf)
 ensure_packages setup "${packages[@]}"
 
 scripts/bootstrap-ffmpeg.sh

@@ -1,4 +1,4 @@
-#include "fit_rect.hpp"
+#include "sources/fit_rect.hpp"
 
 #include <algorithm>
 

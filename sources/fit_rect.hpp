@@ -4,9 +4,25 @@
 #include <optional>
 
 #include "fraction.hpp"
-#include "tool_options.hpp"
 
 namespace vantor::tools {
+
+struct picture_size_t {
+  uint32_t width = 0;
+  uint32_t height = 0;
+};
+
+// A picture's place in a frame, in pixels.
+struct picture_rect_t {
+  uint32_t x = 0;
+  uint32_t y = 0;
+  uint32_t width = 0;
+  uint32_t height = 0;
+
+  friend bool operator==(const picture_rect_t& a, const picture_rect_t& b) {
+    return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
+  }
+};
 
 // The largest rectangle inside a `frame` that shows a `src_width` x
 // `src_height` picture of sample aspect ratio `sar` (none, or a zero term:

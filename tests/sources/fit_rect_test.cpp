@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "exception.hpp"
-#include "fit_rect.hpp"
+#include "sources/fit_rect.hpp"
 
 namespace {
 
