@@ -56,9 +56,11 @@ wrap_avframe_t::wrap_avframe_t() : frame_(av_frame_alloc()) {
   if (!frame_) throw_libav_failure(no_component, "libavcodec failed to allocate a frame");
 }
 
+// The sample aspect ratio's parameter type is the documented by-value one,
+// not the reference this constructor takes.
 constexpr check_site_t frame_constructor_site = detail::bridge_site(
-    "vantor::video::wrap_avframe_t::wrap_avframe_t(uint32_t, uint32_t, AVPixelFormat, const "
-    "std::optional<vantor::fraction_t<unsigned int, unsigned int> >&, uint32_t, uint64_t, bool)");
+    "vantor::video::wrap_avframe_t::wrap_avframe_t(uint32_t, uint32_t, AVPixelFormat, "
+    "std::optional<vantor::fraction_t<unsigned int, unsigned int> >, uint32_t, uint64_t, bool)");
 
 wrap_avframe_t::wrap_avframe_t(uint32_t width, uint32_t height, AVPixelFormat format,
                                const std::optional<fraction_t<unsigned int, unsigned int>>& sar,

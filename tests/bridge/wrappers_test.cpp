@@ -1,5 +1,6 @@
 // The owning packet and frame wrappers.
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,6 +9,22 @@
 
 #include "ffmpeg_utils/ffmpeg_utils.hpp"
 #include "support/expect_failure.hpp"
+
+// Fresh buffers are always writable, so to see the writability check fail
+// this executable's av_frame_is_writable stands in for libavutil's in the
+// bridge's calls: it answers 0 while `refuse_writable` is set and forwards
+// otherwise. Not exported, it leaves libavutil's own callers alone.
+namespace {
+bool refuse_writable = false;
+}  // namespace
+
+extern "C" int av_frame_is_writable(AVFrame* frame) {
+  if (refuse_writable) return 0;
+  using function_t = int (*)(AVFrame*);
+  static function_t const libavutil =
+      reinterpret_cast<function_t>(dlsym(RTLD_NEXT, "av_frame_is_writable"));
+  return libavutil(frame);
+}
 
 namespace vantor::video {
 namespace {
@@ -138,6 +155,20 @@ TEST(wrap_avframe, constructor_failures) {
     EXPECT_EQ(std::string(e->what()), "libavcodec failed to allocate buffers for a frame: " +
                                           averror_to_string(AVERROR(EINVAL)));
   }
+}
+
+TEST(wrap_avframe, unwritable_buffers_fail_the_last_check_with_the_documented_signature) {
+  refuse_writable = true;
+  std::optional<vantor::exception> const e = expect_check_failure_at(
+      [] { wrap_avframe_t(16, 16, AV_PIX_FMT_YUV420P, std::nullopt, 30, 0, true); },
+      {bridge_file,
+       "vantor::video::wrap_avframe_t::wrap_avframe_t(uint32_t, uint32_t, AVPixelFormat, "
+       "std::optional<vantor::fraction_t<unsigned int, unsigned int> >, uint32_t, uint64_t, "
+       "bool)"},
+      "av_frame_is_writable(frame_.get()) != 0");
+  refuse_writable = false;
+  // The stand-in forwards again: the same frame is built without complaint.
+  EXPECT_NO_THROW(wrap_avframe_t(16, 16, AV_PIX_FMT_YUV420P, std::nullopt, 30, 0, true));
 }
 
 }  // namespace
