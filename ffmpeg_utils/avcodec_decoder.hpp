@@ -2,36 +2,40 @@
 
 // The H.264 and HEVC decoders are one algorithm on two host bases. This
 // internal header holds it once, as a template over the base and a table of
-// the names that tell the two apart; each decoder's source instantiates it.
-// Only those two sources include it.
+// what tells the two apart, and names the two classes; each decoder's source
+// holds the factory that makes its class. Only those two sources include it.
 
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "exception.hpp"
+#include "ffmpeg_utils/component_log.hpp"
 #include "ffmpeg_utils/ffmpeg_utils.hpp"
 #include "log_context.hpp"
 #include "trak.hpp"
 #include "transcode/decoder_base.hpp"
 
-namespace vantor::video::detail {
+namespace vantor::video {
 
-// `names_t` supplies, as static constexpr const char* members:
-//   decoder_name     the component name ("video_decoder_avc_avcodec")
-//   codec_name       the libavcodec decoder ("h264")
-//   source_file      the file named by failed checks
-//   send_packet_text the function text of the checks in send_packet()
-//   call_text        the function text of the checks in operator()()
-template <typename base_t, typename names_t>
+namespace detail {
+
+// What tells the two decoders apart besides their host base.
+struct decoder_table_t {
+  const char* decoder_name;       // the component name ("video_decoder_avc_avcodec")
+  const char* codec_name;         // the libavcodec decoder ("h264")
+  check_site_t send_packet_site;  // the checks in send_packet()
+  check_site_t call_site;         // the checks in operator()()
+};
+
+template <typename base_t, const decoder_table_t& table>
 class avcodec_decoder_t final : public base_t {
  public:
   avcodec_decoder_t(log_context_t& log_context, std::unique_ptr<sample_source_t> input)
-      : base_t(log_context, std::move(input)), context_(log_context, names_t::codec_name) {
+      : base_t(log_context, std::move(input)), context_(log_context, table.codec_name) {
     // The codec holds the first sample (or end of stream) before the first pull.
     send_packet();
   }
@@ -39,7 +43,7 @@ class avcodec_decoder_t final : public base_t {
   frame_t operator()() override;
 
  private:
-  std::string decoder_name() override { return names_t::decoder_name; }
+  std::string decoder_name() override { return table.decoder_name; }
   void set_dts(uint64_t dts) override { packet_dts_ = dts; }
   void set_pts(uint64_t pts) override { packet_pts_ = pts; }
   uint64_t dts() override { return packet_dts_; }
@@ -55,16 +59,12 @@ class avcodec_decoder_t final : public base_t {
   frame_t end_frame();
   frame_t picture_frame(const wrap_avframe_t& avframe);
 
-  bool logs_traces() { return this->log_context().level >= vantor_log_debug; }
-  void log_trace(const std::ostringstream& line) {
-    this->log_context().log_at_level(vantor_log_debug, line.str());
+  template <typename Compose>
+  void log_trace(Compose&& compose) {
+    log_line(this->log_context(), vantor_log_debug, table.decoder_name,
+             std::forward<Compose>(compose));
   }
   void flush_events() { context_.synchronizer().flush_events(); }
-  [[noreturn]] static void fail(const char* what, int result) {
-    throw vantor::exception(vantor_result_libav_failure, std::string(names_t::decoder_name) +
-                                                             ": libavcodec failed to " + what +
-                                                             ": " + averror_to_string(result));
-  }
 
   avdecoder_context_t context_;
   uint64_t packet_dts_ = 0;
@@ -74,45 +74,32 @@ class avcodec_decoder_t final : public base_t {
   std::optional<frame_t::format_t> opt_format_;
 };
 
-// Failed checks name the decoder's own source and function, not this header's.
-#undef VANTOR_CHECK_FILE
-#define VANTOR_CHECK_FILE names_t::source_file
-#undef VANTOR_CHECK_FUNCTION
-#define VANTOR_CHECK_FUNCTION names_t::send_packet_text
-
-template <typename base_t, typename names_t>
-void avcodec_decoder_t<base_t, names_t>::send_packet() {
+template <typename base_t, const decoder_table_t& table>
+void avcodec_decoder_t<base_t, table>::send_packet() {
   if (this->pending_sample()) {
     bitstream_.clear();  // keeps the storage for the next sample
     this->read_input();
-    VANTOR_CHECK(!bitstream_.empty());
+    VANTOR_CHECK_AT(!bitstream_.empty(), table.send_packet_site);
     wrap_avpacket_t packet(static_cast<int64_t>(packet_dts_), static_cast<int64_t>(packet_pts_),
                            bitstream_.data(), bitstream_.data() + bitstream_.size());
-    if (logs_traces()) {
-      std::ostringstream line;
-      line << names_t::decoder_name << ": sending packet: " << packet;
-      log_trace(line);
-    }
+    log_trace([&](std::ostream& line) { line << "sending packet: " << packet; });
     int const result = packet.send_to(context_.context());
     flush_events();
-    if (result != 0) fail("send a packet", result);
-  } else {
-    if (logs_traces()) {
-      std::ostringstream line;
-      line << names_t::decoder_name << ": sending EOF";
-      log_trace(line);
+    if (result != 0) {
+      throw_libav_failure(table.decoder_name, "libavcodec failed to send a packet", result);
     }
+  } else {
+    log_trace([](std::ostream& line) { line << "sending EOF"; });
     int const result = avcodec_send_packet(context_.context(), nullptr);
     flush_events();
-    if (result != 0) fail("send EOF", result);
+    if (result != 0) {
+      throw_libav_failure(table.decoder_name, "libavcodec failed to send EOF", result);
+    }
   }
 }
 
-#undef VANTOR_CHECK_FUNCTION
-#define VANTOR_CHECK_FUNCTION names_t::call_text
-
-template <typename base_t, typename names_t>
-frame_t avcodec_decoder_t<base_t, names_t>::operator()() {
+template <typename base_t, const decoder_table_t& table>
+frame_t avcodec_decoder_t<base_t, table>::operator()() {
   wrap_avframe_t avframe;
   int result = avframe.receive_from(context_.context());
   flush_events();
@@ -122,49 +109,41 @@ frame_t avcodec_decoder_t<base_t, names_t>::operator()() {
     flush_events();
   }
   if (result == AVERROR_EOF) return end_frame();
-  if (result != 0) fail("produce a frame", result);
+  if (result != 0) {
+    throw_libav_failure(table.decoder_name, "libavcodec failed to produce a frame", result);
+  }
   return picture_frame(avframe);
 }
 
-template <typename base_t, typename names_t>
-frame_t avcodec_decoder_t<base_t, names_t>::picture_frame(const wrap_avframe_t& avframe) {
-  if (logs_traces()) {
-    std::ostringstream line;
-    line << names_t::decoder_name << ": got a frame: " << avframe;
-    log_trace(line);
-  }
+template <typename base_t, const decoder_table_t& table>
+frame_t avcodec_decoder_t<base_t, table>::picture_frame(const wrap_avframe_t& avframe) {
+  log_trace([&](std::ostream& line) { line << "got a frame: " << avframe; });
   frame_t::format_t const format = to_frame_format(static_cast<AVPixelFormat>(avframe->format));
   if (!opt_format_) {
     opt_format_ = format;
   } else {
-    VANTOR_CHECK(*opt_format_ == format);
+    VANTOR_CHECK_AT(*opt_format_ == format, table.call_site);
   }
-  VANTOR_CHECK(avframe.pts() >= 0);
+  VANTOR_CHECK_AT(avframe.pts() >= 0, table.call_site);
   uint64_t const output_pts = static_cast<uint64_t>(avframe.pts()) + this->output_pts_offset();
-  if (logs_traces()) {
-    std::ostringstream line;
-    line << names_t::decoder_name << ": out [" << frame_count_ << "] pts=" << output_pts << " ("
-         << avframe.pts() << ") fmt=" << pix_fmt_name(avframe);
-    log_trace(line);
-  }
+  log_trace([&](std::ostream& line) {
+    line << "out [" << frame_count_ << "] pts=" << output_pts << " (" << avframe.pts()
+         << ") fmt=" << pix_fmt_name(avframe);
+  });
   ++frame_count_;
   frame_t frame = avframe_to_frame(avframe, output_pts, this->timescale());
   this->check_output_pts(frame.pts_);
   return frame;
 }
 
-template <typename base_t, typename names_t>
-frame_t avcodec_decoder_t<base_t, names_t>::end_frame() {
+template <typename base_t, const decoder_table_t& table>
+frame_t avcodec_decoder_t<base_t, table>::end_frame() {
   int32_t const offset = this->pending_sample() ? this->pending_sample()->composition_offset()
                                                 : this->composition_offset();
   // Sign-extended and added modulo 2^64.
   uint64_t const end_pts =
       this->decode_time() + static_cast<uint64_t>(static_cast<int64_t>(offset));
-  if (logs_traces()) {
-    std::ostringstream line;
-    line << names_t::decoder_name << ": flush [" << frame_count_ << "] pts=" << end_pts;
-    log_trace(line);
-  }
+  log_trace([&](std::ostream& line) { line << "flush [" << frame_count_ << "] pts=" << end_pts; });
   this->log_decoded_sample_count();
   frame_t frame;
   frame.width_ = 0;
@@ -178,9 +157,28 @@ frame_t avcodec_decoder_t<base_t, names_t>::end_frame() {
   return frame;
 }
 
-#undef VANTOR_CHECK_FILE
-#define VANTOR_CHECK_FILE __FILE__
-#undef VANTOR_CHECK_FUNCTION
-#define VANTOR_CHECK_FUNCTION __PRETTY_FUNCTION__
+}  // namespace detail
 
-}  // namespace vantor::video::detail
+namespace {
+
+// The documented sites of the checks in the functions above, which name each
+// decoder's own source and class rather than this header.
+constexpr const char* avc_source = "ffmpeg_utils/video_decoder_avc_avcodec.cpp";
+constexpr const char* hvc_source = "ffmpeg_utils/video_decoder_hvc_avcodec.cpp";
+constexpr detail::decoder_table_t avc_table = {
+    "video_decoder_avc_avcodec", "h264",
+    {avc_source, "void vantor::video::{anonymous}::avcodec_avc_decoder_t::send_packet()"},
+    {avc_source, "virtual vantor::video::frame_t "
+                 "vantor::video::{anonymous}::avcodec_avc_decoder_t::operator()()"}};
+constexpr detail::decoder_table_t hvc_table = {
+    "video_decoder_hvc_avcodec", "hevc",
+    {hvc_source, "void vantor::video::{anonymous}::avcodec_hvc_decoder_t::send_packet()"},
+    {hvc_source, "virtual vantor::video::frame_t "
+                 "vantor::video::{anonymous}::avcodec_hvc_decoder_t::operator()()"}};
+
+using avcodec_avc_decoder_t = detail::avcodec_decoder_t<avc_decoder_base_t, avc_table>;
+using avcodec_hvc_decoder_t = detail::avcodec_decoder_t<hvc_decoder_base_t, hvc_table>;
+
+}  // namespace
+
+}  // namespace vantor::video

@@ -6,14 +6,14 @@
 
 namespace vantor::video {
 
-// Writes one line "<prefix><what compose streams>" at `level`, composing it
-// only when the log context admits that level.
+// Writes one line "<component>: <what compose streams>" at `level`,
+// composing it only when the log context admits that level.
 template <typename Compose>
-void log_line(log_context_t& log_context, vantor_log_level_t level, const char* prefix,
+void log_line(log_context_t& log_context, vantor_log_level_t level, const char* component,
               Compose&& compose) {
   if (log_context.level < level) return;
   std::ostringstream line;
-  line << prefix;
+  line << component << ": ";
   compose(line);
   log_context.log_at_level(level, line.str());
 }

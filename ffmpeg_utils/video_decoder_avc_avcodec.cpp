@@ -1,27 +1,11 @@
-// H.264 decoding on libavcodec's "h264" decoder; the algorithm is shared
-// with the HEVC decoder in avcodec_decoder.hpp.
+// H.264 decoding on libavcodec's "h264" decoder: the algorithm it shares
+// with the HEVC decoder and the names that set it apart are in
+// avcodec_decoder.hpp; this source makes the decoder.
 
 #include "ffmpeg_utils/avcodec_decoder.hpp"
 #include "ffmpeg_utils/exports.hpp"
 
 namespace vantor::video {
-
-namespace {
-
-struct avc_names_t {
-  static constexpr const char* decoder_name = "video_decoder_avc_avcodec";
-  static constexpr const char* codec_name = "h264";
-  static constexpr const char* source_file = __FILE__;
-  static constexpr const char* send_packet_text =
-      "void vantor::video::{anonymous}::avcodec_avc_decoder_t::send_packet()";
-  static constexpr const char* call_text =
-      "virtual vantor::video::frame_t "
-      "vantor::video::{anonymous}::avcodec_avc_decoder_t::operator()()";
-};
-
-using avcodec_avc_decoder_t = detail::avcodec_decoder_t<avc_decoder_base_t, avc_names_t>;
-
-}  // namespace
 
 std::unique_ptr<frame_source_t> create_avcodec_avc_decoder(log_context_t& log_context,
                                                            std::unique_ptr<sample_source_t> input) {

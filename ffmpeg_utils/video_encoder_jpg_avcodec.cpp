@@ -22,7 +22,7 @@ namespace {
 
 using sar_t = std::optional<fraction_t<unsigned int, unsigned int>>;
 
-constexpr const char* log_prefix = "video_encoder_jpg_avcodec: ";
+constexpr const char* component = "video_encoder_jpg_avcodec";
 
 // An opened MJPEG encoder context with the log bridge attached. The context
 // is declared after the synchronizer so that it is freed first.
@@ -42,21 +42,16 @@ avencoder_context_t::avencoder_context_t(log_context_t& log_context, uint32_t wi
                                          uint32_t timescale)
     : synchronizer(log_context, 100) {
   const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
-  if (codec == nullptr) {
-    throw exception(vantor_result_libav_failure,
-                    "video_encoder_jpg_avcodec: libavcodec failed to find a MJPEG encoder");
-  }
+  if (codec == nullptr) throw_libav_failure(component, "libavcodec failed to find a MJPEG encoder");
   context.reset(avcodec_alloc_context3(codec));
   if (!context) {
-    throw exception(vantor_result_libav_failure,
-                    "video_encoder_jpg_avcodec: libavcodec failed to allocate a MJPEG encoder "
-                    "context");
+    throw_libav_failure(component, "libavcodec failed to allocate a MJPEG encoder context");
   }
   install_avlog_callback(context.get(), &synchronizer);
 
-  log_line(log_context, vantor_log_debug, log_prefix,
+  log_line(log_context, vantor_log_debug, component,
            [&](std::ostream& line) { line << "timescale=" << timescale; });
-  log_line(log_context, vantor_log_info, log_prefix, [&](std::ostream& line) {
+  log_line(log_context, vantor_log_info, component, [&](std::ostream& line) {
     line << "width=" << width << " height=" << height << " sar=";
     if (sar)
       line << sar->num << "/" << sar->den;
@@ -74,17 +69,15 @@ avencoder_context_t::avencoder_context_t(log_context_t& log_context, uint32_t wi
   context->height = static_cast<int>(height);
   context->sample_aspect_ratio = sar ? make_rational(*sar) : make_rational(1, 1);
 
-  log_line(log_context, vantor_log_debug, log_prefix,
+  log_line(log_context, vantor_log_debug, component,
            [&](std::ostream& line) { line << "opening avencoder=" << *context; });
   const int result = avcodec_open2(context.get(), nullptr, nullptr);
   synchronizer.flush_events();
+  // "libvavcodec" is the long-standing wording; callers match on it.
   if (result < 0) {
-    throw exception(vantor_result_libav_failure,
-                    "video_encoder_jpg_avcodec: libvavcodec failed to open a MJPEG encoder "
-                    "context: " +
-                        averror_to_string(result));
+    throw_libav_failure(component, "libvavcodec failed to open a MJPEG encoder context", result);
   }
-  log_line(log_context, vantor_log_debug, log_prefix,
+  log_line(log_context, vantor_log_debug, component,
            [&](std::ostream& line) { line << "opened avencoder=" << *context; });
 }
 
@@ -123,18 +116,17 @@ class avcodec_jpg_encoder_t final : public sample_source_t {
 
 // The null-input check belongs to the constructor, whose member initialisers
 // need the input before its body runs.
-#undef VANTOR_CHECK_FUNCTION
-#define VANTOR_CHECK_FUNCTION                                                         \
-  "vantor::video::{anonymous}::avcodec_jpg_encoder_t::avcodec_jpg_encoder_t("         \
-  "vantor::log_context_t&, std::unique_ptr<vantor::video::frame_source_t>, const "    \
-  "std::optional<vantor::fraction_t<unsigned int, unsigned int> >&, uint32_t)"
+constexpr check_site_t constructor_site = {
+    __FILE__,
+    "vantor::video::{anonymous}::avcodec_jpg_encoder_t::avcodec_jpg_encoder_t("
+    "vantor::log_context_t&, std::unique_ptr<vantor::video::frame_source_t>, const "
+    "std::optional<vantor::fraction_t<unsigned int, unsigned int> >&, uint32_t)"};
+
 std::unique_ptr<frame_source_t> avcodec_jpg_encoder_t::take_input(
     std::unique_ptr<frame_source_t> input) {
-  VANTOR_CHECK(input);
+  VANTOR_CHECK_AT(input, constructor_site);
   return input;
 }
-#undef VANTOR_CHECK_FUNCTION
-#define VANTOR_CHECK_FUNCTION __PRETTY_FUNCTION__
 
 avcodec_jpg_encoder_t::avcodec_jpg_encoder_t(log_context_t& log_context,
                                              std::unique_ptr<frame_source_t> input,
@@ -156,10 +148,10 @@ avcodec_jpg_encoder_t::avcodec_jpg_encoder_t(log_context_t& log_context,
 }
 
 frame_t avcodec_jpg_encoder_t::pull_frame(log_context_t& log_context, frame_source_t& source) {
-  log_line(log_context, vantor_log_debug, log_prefix,
+  log_line(log_context, vantor_log_debug, component,
            [](std::ostream& line) { line << "calling frame_source_t::operator()"; });
   frame_t frame = source();
-  log_line(log_context, vantor_log_debug, log_prefix, [&](std::ostream& line) {
+  log_line(log_context, vantor_log_debug, component, [&](std::ostream& line) {
     line << "called frame_source_t::operator(), frame={" << to_string(frame, false) << "}";
   });
   return frame;
@@ -168,7 +160,7 @@ frame_t avcodec_jpg_encoder_t::pull_frame(log_context_t& log_context, frame_sour
 void avcodec_jpg_encoder_t::prepare_converter() {
   if (swscale_context_ && frame_.format_ == src_format_) return;
   src_format_ = frame_.format_;
-  log_line(log_context_, vantor_log_info, log_prefix, [&](std::ostream& line) {
+  log_line(log_context_, vantor_log_info, component, [&](std::ostream& line) {
     line << "convert from format " << to_string(src_format_) << " to format YUVJ420P";
   });
   // src_format_ already names the new format: should building its converter
@@ -180,7 +172,7 @@ void avcodec_jpg_encoder_t::prepare_converter() {
 
 std::optional<full_sample_t> avcodec_jpg_encoder_t::read_sample() {
   if (frame_.data_.empty()) {
-    log_line(log_context_, vantor_log_info, log_prefix,
+    log_line(log_context_, vantor_log_info, component,
              [&](std::ostream& line) { line << "encoded " << sample_count_ << " samples"; });
     return std::nullopt;
   }
@@ -210,34 +202,24 @@ std::optional<full_sample_t> avcodec_jpg_encoder_t::read_sample() {
   const int scaled = swscale_context_->scale(src_planes, src_strides, 0,
                                              static_cast<int>(height_), avframe->data,
                                              avframe->linesize);
-  if (scaled < 0) {
-    throw exception(vantor_result_libav_failure,
-                    "video_encoder_jpg_avcodec: libswscale failed to resize an image: " +
-                        averror_to_string(scaled));
-  }
+  if (scaled < 0) throw_libav_failure(component, "libswscale failed to resize an image", scaled);
 
-  log_line(log_context_, vantor_log_debug, log_prefix,
+  log_line(log_context_, vantor_log_debug, component,
            [&](std::ostream& line) { line << "sending avframe=" << avframe; });
   const int sent = avframe.send_to(context_.context.get());
   context_.synchronizer.flush_events();
-  if (sent < 0) {
-    // The wording is long-standing; callers match on it.
-    throw exception(vantor_result_libav_failure,
-                    "video_encoder_jpg_avcodec: libavcodec failed to receive a frame: " +
-                        averror_to_string(sent));
-  }
+  // The wording is long-standing; callers match on it.
+  if (sent < 0) throw_libav_failure(component, "libavcodec failed to receive a frame", sent);
 
-  log_line(log_context_, vantor_log_debug, log_prefix,
+  log_line(log_context_, vantor_log_debug, component,
            [](std::ostream& line) { line << "receiving packet"; });
   wrap_avpacket_t avpacket;
   const int received = avpacket.receive_from(context_.context.get());
   context_.synchronizer.flush_events();
   if (received < 0) {
-    throw exception(vantor_result_libav_failure,
-                    "video_encoder_jpg_avcodec: libavcodec failed to produce a packet: " +
-                        averror_to_string(received));
+    throw_libav_failure(component, "libavcodec failed to produce a packet", received);
   }
-  log_line(log_context_, vantor_log_debug, log_prefix,
+  log_line(log_context_, vantor_log_debug, component,
            [&](std::ostream& line) { line << "got a packet: " << avpacket; });
 
   VANTOR_CHECK(avpacket.pts() >= 0);

@@ -13,7 +13,7 @@
 namespace vantor::video {
 namespace {
 
-constexpr const char* log_prefix = "video_filter_resize_swscale: ";
+constexpr const char* component = "video_filter_resize_swscale";
 
 class swscale_resize_filter_t final : public frame_source_t {
  public:
@@ -24,17 +24,18 @@ class swscale_resize_filter_t final : public frame_source_t {
   frame_t operator()() override;
 
  private:
+  // The steps of a pull, in the order it takes them.
   // Makes sure swscale_context_ scales pictures of `frame`'s size and format.
   void prepare_context(const frame_t& frame, AVPixelFormat pixel_format);
-  // The image the picture is scaled into.
-  wrap_avimage_t& dst_image(AVPixelFormat pixel_format);
-  // The output frame: the picture in planes/strides placed in a black frame.
-  frame_t place(const uint8_t* const* planes, const int* strides, const frame_t& frame);
   // `src_image` is the copy the trace line shows; null when the frame's own
   // planes are read (trace lines are off then).
   frame_t scale_and_place(const uint8_t* const* src_planes, const int* src_strides,
                           const frame_t& frame, AVPixelFormat pixel_format,
                           const wrap_avimage_t* src_image);
+  // The image the picture is scaled into.
+  wrap_avimage_t& dst_image(AVPixelFormat pixel_format);
+  // The output frame: the picture in planes/strides placed in a black frame.
+  frame_t place(const uint8_t* const* planes, const int* strides, const frame_t& frame);
 
   log_context_t& log_context_;
   std::unique_ptr<frame_source_t> input_;
@@ -80,7 +81,7 @@ void swscale_resize_filter_t::prepare_context(const frame_t& frame, AVPixelForma
   src_format_ = frame.format_;
   src_width_ = frame.width_;
   src_height_ = frame.height_;
-  log_line(log_context_, vantor_log_info, log_prefix, [&](std::ostream& line) {
+  log_line(log_context_, vantor_log_info, component, [&](std::ostream& line) {
     line << "resize from " << to_string(src_format_) << " [" << src_width_ << "," << src_height_
          << "] to [" << dst_width_ << "," << dst_height_ << "], crop [" << dst_crop_w_ << "x"
          << dst_crop_h_ << "], @[" << dst_crop_x_ << "," << dst_crop_y_ << "]";
@@ -98,7 +99,7 @@ wrap_avimage_t& swscale_resize_filter_t::dst_image(AVPixelFormat pixel_format) {
   // picture would churn the heap for nothing.
   if (dst_image_ && dst_image_format_ == pixel_format && log_context_.level < vantor_log_debug)
     return *dst_image_;
-  log_line(log_context_, vantor_log_debug, log_prefix, [&](std::ostream& line) {
+  log_line(log_context_, vantor_log_debug, component, [&](std::ostream& line) {
     line << "making dst avimage,  w=" << dst_crop_w_ << " h=" << dst_crop_h_
          << " fmt=" << to_string(pixel_format);
   });
@@ -132,7 +133,7 @@ frame_t swscale_resize_filter_t::operator()() {
     return scale_and_place(in_place_planes, in_place_strides, frame, pixel_format, nullptr);
   }
 
-  log_line(log_context_, vantor_log_debug, log_prefix, [&](std::ostream& line) {
+  log_line(log_context_, vantor_log_debug, component, [&](std::ostream& line) {
     line << "making src avimage,  w=" << frame.width_ << " h=" << frame.height_
          << " fmt=" << to_string(pixel_format);
   });
@@ -148,7 +149,7 @@ frame_t swscale_resize_filter_t::scale_and_place(const uint8_t* const* src_plane
                                                  const wrap_avimage_t* src_image) {
   wrap_avimage_t& dst_image = this->dst_image(pixel_format);
 
-  log_line(log_context_, vantor_log_debug, log_prefix, [&](std::ostream& line) {
+  log_line(log_context_, vantor_log_debug, component, [&](std::ostream& line) {
     line << "calling swscale_context_->scale(swscale_context_="
          << static_cast<const void*>(swscale_context_.get()) << " src image=" << *src_image
          << " src_slice_y=" << 0 << " src_height=" << src_height_ << " dst image=" << dst_image
@@ -157,18 +158,14 @@ frame_t swscale_resize_filter_t::scale_and_place(const uint8_t* const* src_plane
   const int result = swscale_context_->scale(src_planes, src_strides, 0,
                                              static_cast<int>(src_height_), dst_image.planes,
                                              dst_image.strides);
-  if (result < 0) {
-    throw exception(vantor_result_libav_failure,
-                    "video_filter_resize_swscale: libswscale failed to resize an image: " +
-                        averror_to_string(result));
-  }
+  if (result < 0) throw_libav_failure(component, "libswscale failed to resize an image", result);
 
   return place(dst_image.planes, dst_image.strides, frame);
 }
 
 frame_t swscale_resize_filter_t::place(const uint8_t* const* planes, const int* strides,
                                        const frame_t& frame) {
-  log_line(log_context_, vantor_log_debug, log_prefix, [&](std::ostream& line) {
+  log_line(log_context_, vantor_log_debug, component, [&](std::ostream& line) {
     line << "calling avimage_to_frame(dw=" << dst_width_ << " dh=" << dst_height_
          << " fmt=" << to_string(src_format_) << " dcx=" << dst_crop_x_ << " dcy=" << dst_crop_y_
          << " dcw=" << dst_crop_w_ << " dch=" << dst_crop_h_ << " pts=" << frame.pts_

@@ -72,12 +72,6 @@ namespace detail {
 
 }  // namespace vantor
 
-// The function text of a failed check. A few places (shared templates, or a
-// signature GCC spells differently from the documented one) redefine it
-// around their code, and restore it afterwards.
-#define VANTOR_CHECK_FUNCTION __PRETTY_FUNCTION__
-#define VANTOR_CHECK_FILE __FILE__
-
 // The two checks below throw the assertion form of vantor::exception with
 // code 13 when `expr` is false. Each takes the expression text before macro
 // expansion, so that a check reads as it is written.
@@ -91,4 +85,4 @@ namespace detail {
   VANTOR_CHECK_IMPL(expr, #expr, (where).file, (where).function)
 
 // Names this file and the compiler's text of the enclosing function.
-#define VANTOR_CHECK(expr) VANTOR_CHECK_IMPL(expr, #expr, VANTOR_CHECK_FILE, VANTOR_CHECK_FUNCTION)
+#define VANTOR_CHECK(expr) VANTOR_CHECK_IMPL(expr, #expr, __FILE__, __PRETTY_FUNCTION__)
