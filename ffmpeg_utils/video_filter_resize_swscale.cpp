@@ -94,15 +94,13 @@ void swscale_resize_filter_t::prepare_context(const frame_t& frame, AVPixelForma
 }
 
 wrap_avimage_t& swscale_resize_filter_t::dst_image(AVPixelFormat pixel_format) {
-  // The trace lines announce a fresh image for every picture. Without them
-  // one image serves every picture of a pixel format: a new image per
-  // picture would churn the heap for nothing.
-  if (dst_image_ && dst_image_format_ == pixel_format && log_context_.level < vantor_log_debug)
-    return *dst_image_;
   log_line(log_context_, vantor_log_debug, component, [&](std::ostream& line) {
     line << "making dst avimage,  w=" << dst_crop_w_ << " h=" << dst_crop_h_
          << " fmt=" << to_string(pixel_format);
   });
+  // One image serves every picture of a pixel format: a new image per
+  // picture would churn the heap for nothing.
+  if (dst_image_ && dst_image_format_ == pixel_format) return *dst_image_;
   dst_image_.reset();
   dst_image_ = std::make_unique<wrap_avimage_t>(dst_crop_w_, dst_crop_h_, pixel_format);
   dst_image_format_ = pixel_format;
@@ -123,8 +121,9 @@ frame_t swscale_resize_filter_t::operator()() {
   bool const unscaled_nv12 = pixel_format == AV_PIX_FMT_NV12 && frame.width_ == dst_crop_w_ &&
                              frame.height_ == dst_crop_h_;
 
-  // Unless the trace lines want to show the source image, the frame's own
-  // planes are read where they are instead of from a copy.
+  // The frame's own planes are read where they are, except at the trace
+  // level: its "calling swscale_context_->scale" line prints the source
+  // image, which only a copy has.
   const uint8_t* in_place_planes[4];
   int in_place_strides[4];
   if (log_context_.level < vantor_log_debug &&
