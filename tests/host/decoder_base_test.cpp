@@ -44,6 +44,10 @@ class recording_decoder_t final : public Base {
     return bitstream_;
   }
 
+  void deliver_all() {
+    while (pending_sample()) deliver();
+  }
+
   // An end frame as the decoder makes it: its own end time, the count line,
   // then the check, which leaves the time the frame carries.
   uint64_t end_frame_pts() {
@@ -294,8 +298,7 @@ TEST(decoder_base, output_checks_count_pictures_warn_on_disorder_and_keep_the_va
   fixture_t f;
   avc_decoder_t decoder(f.log, avc_source(0, {memory_sample_t{length_prefixed({avc_idr}), 1, 0, true},
                                               memory_sample_t{length_prefixed({avc_slice}), 1, 0, false}}));
-  decoder.deliver();
-  decoder.deliver();
+  decoder.deliver_all();
   for (uint64_t pts : {10u, 20u, 20u}) {
     uint64_t value = pts;
     decoder.check_output_pts(value);
@@ -344,7 +347,7 @@ TEST(decoder_base_end_time, a_trailing_b_frame_ends_the_stream_where_the_latest_
                                               memory_sample_t{length_prefixed({avc_slice}), 10, 30, false},
                                               memory_sample_t{length_prefixed({avc_slice}), 10, 0, false},
                                               memory_sample_t{length_prefixed({avc_slice}), 10, 0, false}}));
-  for (int i = 0; i < 4; ++i) decoder.deliver();
+  decoder.deliver_all();
   // The picture at the decoder's own end time is a picture, not an end.
   for (uint64_t pts : {10u, 20u, 30u, 40u}) {
     uint64_t value = pts;
@@ -363,8 +366,7 @@ TEST(decoder_base_end_time, an_end_at_or_after_the_end_of_presentation_is_kept) 
   // The last sample in decode order is the last presented: both ends agree.
   avc_decoder_t in_order(f.log, avc_source(100, {memory_sample_t{length_prefixed({avc_idr}), 10, 0, true},
                                                  memory_sample_t{length_prefixed({avc_slice}), 10, 0, false}}));
-  in_order.deliver();
-  in_order.deliver();
+  in_order.deliver_all();
   EXPECT_EQ(in_order.end_frame_pts(), 120u);
 
   // A stream cut with a sample still pending ends at that sample's pts.
