@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "sources/fit_rect.hpp"
+
 namespace vantor::tools {
 
 // A command line that cannot be run; main() prints it with a hint to --help
@@ -13,22 +15,6 @@ namespace vantor::tools {
 class usage_error_t : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
-};
-
-struct picture_size_t {
-  uint32_t width = 0;
-  uint32_t height = 0;
-};
-
-struct picture_rect_t {
-  uint32_t x = 0;
-  uint32_t y = 0;
-  uint32_t width = 0;
-  uint32_t height = 0;
-
-  friend bool operator==(const picture_rect_t& a, const picture_rect_t& b) {
-    return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
-  }
 };
 
 // What vantor-transcode was asked to do. Empty `input` and `plugins_dir`

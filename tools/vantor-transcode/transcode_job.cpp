@@ -9,13 +9,13 @@
 #include <utility>
 
 #include "exception.hpp"
-#include "fit_rect.hpp"
 #include "frame_tap.hpp"
 #include "picture_writers.hpp"
 #include "plugin_loader.hpp"
 #include "progress_meter.hpp"
 #include "sample_trace.hpp"
 #include "sources/file_sample_source.hpp"
+#include "sources/fit_rect.hpp"
 
 namespace vantor::tools {
 
