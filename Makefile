@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 FFMPEG_PREFIX_FILE = $(BUILD)/.ffmpeg-prefix
 
-.PHONY: all setup configure build test run sanitize bench clean test-aarch64 deb deb-aarch64
+.PHONY: all setup configure build test run sanitize bench clean build-aarch64 test-aarch64 deb deb-aarch64
 
 all: build
 
@@ -42,7 +42,7 @@ clean:
 
 # The whole suite cross-built for aarch64 and run under qemu-user.
 AARCH64_BUILD ?= build-aarch64
-test-aarch64:
+build-aarch64:
 	@mkdir -p $(AARCH64_BUILD)
 	scripts/setup-aarch64.sh > $(AARCH64_BUILD)/.prefixes.tmp
 	mv $(AARCH64_BUILD)/.prefixes.tmp $(AARCH64_BUILD)/.prefixes
@@ -50,6 +50,8 @@ test-aarch64:
 	  -DCMAKE_PREFIX_PATH="$$(cat $(AARCH64_BUILD)/.prefixes)"
 	cmake --build $(AARCH64_BUILD) -j $(JOBS)
 	scripts/check-elf.sh $(AARCH64_BUILD) AArch64
+
+test-aarch64: build-aarch64
 	cd $(AARCH64_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # The Debian package of the build (/opt/vantor-ffmpeg), checked: it unpacks
@@ -59,7 +61,7 @@ deb: build
 	scripts/check-deb.sh $(BUILD)/vantor-ffmpeg_*_$$(dpkg --print-architecture).deb
 
 # The arm64 package from the cross build; its tool runs under qemu.
-deb-aarch64: test-aarch64
+deb-aarch64: build-aarch64
 	cd $(AARCH64_BUILD) && cpack -G DEB > /dev/null
 	scripts/check-deb.sh $(AARCH64_BUILD)/vantor-ffmpeg_*_arm64.deb
 
