@@ -4,12 +4,11 @@
 
 #include <csignal>
 #include <cstdio>
-#include <exception>
 #include <new>
 #include <string>
 
 #include "log_context.hpp"
-#include "picture_writers.hpp"
+#include "plugin_set.hpp"
 #include "tool_locations.hpp"
 #include "tool_options.hpp"
 #include "transcode_job.hpp"
@@ -47,7 +46,6 @@ int main(int argc, char** argv) {
   job.options = options;
   job.input = options.input.empty() ? bundled_clip_path() : options.input;
   if (job.input.empty()) return fail("the bundled sample clip is not installed; name an INPUT file");
-  job.plugins_folder = options.plugins_dir.empty() ? default_plugins_folder() : options.plugins_dir;
   job.show_progress = isatty(STDERR_FILENO) != 0;
   bool const raw_to_stdout = options.raw && *options.raw == "-";
   // A reader that stops early (ffplay closed) must end the run with an
@@ -55,19 +53,14 @@ int main(int argc, char** argv) {
   if (raw_to_stdout) std::signal(SIGPIPE, SIG_IGN);
 
   try {
+    plugin_set_t modules(options.plugins_dir.empty() ? default_plugins_folder() : options.plugins_dir);
     vantor::log_context_t log_context(options.log_level);
-    transcode_summary_t const summary = run_transcode(job, log_context);
-    std::fprintf(raw_to_stdout ? stderr : stdout, "vantor-transcode: %s\n", summary_line(summary).c_str());
+    transcode_outcome_t const outcome = transcode_one(job, log_context, modules);
+    if (outcome.failed) return fail(outcome.message);
+    std::fprintf(raw_to_stdout ? stderr : stdout, "vantor-transcode: %s\n",
+                 summary_line(outcome.summary).c_str());
     return exit_done;
-  } catch (const input_error_t& e) {
-    return fail(e.what());
-  } catch (const plugin_error_t& e) {
-    return fail(e.what());
-  } catch (const output_error_t& e) {
-    return fail(e.what());
   } catch (const std::bad_alloc&) {
-    return fail(job.input + ": out of memory");
-  } catch (const std::exception& e) {
-    return fail(job.input + ": " + e.what());
+    return fail("out of memory");
   }
 }

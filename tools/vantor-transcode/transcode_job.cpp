@@ -1,11 +1,10 @@
 #include "transcode_job.hpp"
 
 #include <cstdio>
-#include <filesystem>
 #include <memory>
+#include <new>
 #include <optional>
 #include <sstream>
-#include <string_view>
 #include <utility>
 
 #include "exception.hpp"
@@ -20,24 +19,6 @@
 namespace vantor::tools {
 
 namespace {
-
-constexpr char avc_decoder_name[] = "video_decoder_avc_avcodec";
-constexpr char hvc_decoder_name[] = "video_decoder_hvc_avcodec";
-constexpr char resize_filter_name[] = "video_filter_resize_swscale";
-constexpr char jpeg_encoder_name[] = "video_encoder_jpg_avcodec";
-
-std::string module_path(const std::string& folder, std::string_view name) {
-  return (std::filesystem::path(folder) / ("libvantor_" + std::string(name) + ".so")).string();
-}
-
-template <typename plugin_t>
-plugin_t load_plugin(const std::string& folder, std::string_view name) {
-  try {
-    return plugin_t(module_path(folder, name));
-  } catch (const exception& e) {
-    throw plugin_error_t(std::string(e.what()) + " (see --plugins)");
-  }
-}
 
 // The source's messages start with "file_sample_source: <path>: ", and ours
 // name the file once already.
@@ -114,16 +95,10 @@ struct output_plugins_t {
   std::optional<video_encoder_plugin_t> jpeg_encoder;
 };
 
-output_plugins_t load_output_plugins(const transcode_job_t& job) {
+output_plugins_t load_output_plugins(const transcode_job_t& job, plugin_set_t& modules) {
   output_plugins_t plugins;
-  if (job.options.size) {
-    plugins.resize_filter.emplace(
-        load_plugin<video_filter_resize_plugin_t>(job.plugins_folder, resize_filter_name));
-  }
-  if (!job.options.raw) {
-    plugins.jpeg_encoder.emplace(
-        load_plugin<video_encoder_plugin_t>(job.plugins_folder, jpeg_encoder_name));
-  }
+  if (job.options.size) plugins.resize_filter.emplace(modules.resize_filter());
+  if (!job.options.raw) plugins.jpeg_encoder.emplace(modules.jpeg_encoder());
   return plugins;
 }
 
@@ -225,17 +200,31 @@ std::string jpeg_output_text(const jpeg_folder_writer_t& writer) {
   return text;
 }
 
+// Tells the caller how many pictures were written on every way out of a
+// run, failures included: those files are kept.
+struct written_count_t {
+  uint64_t* target;
+  const std::optional<raw_writer_t>& raw_writer;
+  const std::optional<jpeg_folder_writer_t>& jpeg_writer;
+
+  ~written_count_t() {
+    if (target == nullptr) return;
+    *target = raw_writer ? raw_writer->count() : jpeg_writer ? jpeg_writer->count() : 0;
+  }
+};
+
 }  // namespace
 
-transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log_context) {
+transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log_context,
+                                  plugin_set_t& modules, uint64_t* written) {
   tool_options_t const& options = job.options;
   host_context_t host(log_context);
 
-  output_plugins_t const plugins = load_output_plugins(job);
+  output_plugins_t const plugins = load_output_plugins(job, modules);
   opened_input_t input = open_input(job.input);
   bool const is_avc = input.trak.codec == codec_t::avc;
   const char* const decoder_name = is_avc ? avc_decoder_name : hvc_decoder_name;
-  auto const decoder = load_plugin<video_decoder_plugin_t>(job.plugins_folder, decoder_name);
+  auto const decoder = is_avc ? modules.avc_decoder() : modules.hvc_decoder();
 
   progress_meter_t progress(job.show_progress, input.info.duration_seconds);
   std::optional<jpeg_folder_writer_t> jpeg_writer;
@@ -245,6 +234,7 @@ transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log
   } else {
     jpeg_writer.emplace(options.output_dir);
   }
+  written_count_t const count_on_exit{written, raw_writer, jpeg_writer};
 
   std::optional<std::string> stop_reason;
   std::optional<raw_picture_t> last_raw_picture;
@@ -285,6 +275,31 @@ std::string summary_line(const transcode_summary_t& summary) {
   std::snprintf(numbers, sizeof numbers, "%llu pictures in %.2f s (%.1f fps)",
                 static_cast<unsigned long long>(summary.pictures), summary.seconds, fps);
   return std::string(numbers) + " -> " + summary.output;
+}
+
+transcode_outcome_t transcode_one(const transcode_job_t& job, log_context_t& log_context,
+                                  plugin_set_t& modules) noexcept {
+  transcode_outcome_t outcome;
+  uint64_t written = 0;
+  auto const failed = [&](const std::string& message) {
+    outcome.failed = true;
+    outcome.message = message;
+    outcome.summary.pictures = written;
+  };
+  try {
+    outcome.summary = run_transcode(job, log_context, modules, &written);
+  } catch (const input_error_t& e) {
+    failed(e.what());
+  } catch (const plugin_error_t& e) {
+    failed(e.what());
+  } catch (const output_error_t& e) {
+    failed(e.what());
+  } catch (const std::bad_alloc&) {
+    failed(job.input + ": out of memory");
+  } catch (const std::exception& e) {
+    failed(job.input + ": " + e.what());
+  }
+  return outcome;
 }
 
 }  // namespace vantor::tools

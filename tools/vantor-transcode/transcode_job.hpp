@@ -5,18 +5,13 @@
 #include <string>
 
 #include "log_context.hpp"
+#include "plugin_set.hpp"
 #include "tool_options.hpp"
 
 namespace vantor::tools {
 
 // The input cannot be converted; the message names the file and the cause.
 class input_error_t : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// The plug-in modules cannot be loaded or do not fit.
-class plugin_error_t : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
@@ -29,15 +24,28 @@ struct transcode_summary_t {
 
 struct transcode_job_t {
   std::string input;
-  std::string plugins_folder;
-  tool_options_t options;
+  tool_options_t options;  // options.output_dir is this input's JPEG folder
   bool show_progress = false;
 };
 
 // Decodes `job.input` through the plug-in modules and writes JPEG files or
 // raw planes. Throws input_error_t, plugin_error_t and output_error_t (from
-// picture_writers.hpp); the pictures written before a failure are kept.
-transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log_context);
+// picture_writers.hpp); the pictures written before a failure are kept and
+// counted in `*written` (when given) on every way out.
+transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log_context,
+                                  plugin_set_t& modules, uint64_t* written = nullptr);
+
+// What became of one input: the summary, or the failure's message, which
+// starts with the input's name where the cause concerns it.
+struct transcode_outcome_t {
+  bool failed = false;
+  std::string message;
+  transcode_summary_t summary;  // on failure: the pictures written before it
+};
+
+// run_transcode() with every failure turned into an outcome; never throws.
+transcode_outcome_t transcode_one(const transcode_job_t& job, log_context_t& log_context,
+                                  plugin_set_t& modules) noexcept;
 
 // "75 pictures in 0.84 s (89.3 fps) -> out/000001.jpg ... out/000075.jpg"
 std::string summary_line(const transcode_summary_t& summary);
