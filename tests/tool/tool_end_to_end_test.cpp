@@ -349,4 +349,26 @@ TEST_F(tool_end_to_end, missing_plugins_are_reported) {
   EXPECT_NE(result.err.find("--plugins"), std::string::npos) << result.err;
 }
 
+TEST_F(tool_end_to_end, version_names_the_project_and_the_ffmpeg_libraries) {
+  run_result_t const result = run({"--version"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out.rfind("vantor-transcode " VANTOR_EXPECTED_VERSION " (FFmpeg ", 0), 0u)
+      << result.out;
+  // The versions pkg-config gave CMake: the libraries are looked up, not guessed.
+  for (const char* library : {"libavcodec " VANTOR_EXPECTED_LIBAVCODEC ",",
+                              "libavutil " VANTOR_EXPECTED_LIBAVUTIL ",",
+                              "libswscale " VANTOR_EXPECTED_LIBSWSCALE ")\n"}) {
+    EXPECT_NE(result.out.find(library), std::string::npos) << library << " in " << result.out;
+  }
+  EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 1) << result.out;
+  EXPECT_TRUE(result.err.empty()) << result.err;
+  EXPECT_FALSE(fs::exists(work_ / "out")) << "--version must not convert anything";
+
+  // Without the modules, the version still shows, and stderr says what is missing.
+  run_result_t const bare = run({"--version", "--plugins", (work_ / "nowhere").string()});
+  EXPECT_EQ(bare.status, 0);
+  EXPECT_EQ(bare.out.rfind("vantor-transcode " VANTOR_EXPECTED_VERSION, 0), 0u) << bare.out;
+  EXPECT_NE(bare.err.find("cannot load plug-in module"), std::string::npos) << bare.err;
+}
+
 }  // namespace

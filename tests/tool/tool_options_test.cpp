@@ -58,6 +58,8 @@ TEST(tool_options, reads_every_option) {
   EXPECT_TRUE(raw.fit);
   EXPECT_EQ(raw.input, "-odd-name.mp4");
   EXPECT_TRUE(parse({"x.mp4", "--size", "2x2", "--help"}).help);
+  EXPECT_TRUE(parse({"--size", "2x2", "--fit", "--rect", "0,0,2,2", "--version"}).version)
+      << "--version, like --help, is not checked against the other options";
 }
 
 TEST(tool_options, malformed_zero_and_odd_sizes) {
@@ -111,6 +113,7 @@ TEST(tool_options, help_mentions_every_option_with_its_default) {
   std::string const help = vantor::tools::tool_help_text();
   for (const char* option : {"-o, --output DIR", "--size WxH", "--rect X,Y,W,H", "--fit",
                              "--quality N", "--raw FILE", "--log-level N", "--plugins DIR",
+                             "--version",
                              "(default: out)", "(default: the JPEG module's own, 30)",
                              "(default: 1)", "Examples:"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;

@@ -11,6 +11,7 @@
 #include "plugin_set.hpp"
 #include "tool_locations.hpp"
 #include "tool_options.hpp"
+#include "tool_version.hpp"
 #include "transcode_job.hpp"
 
 namespace {
@@ -39,6 +40,13 @@ int main(int argc, char** argv) {
   }
   if (options.help) {
     std::fputs(tool_help_text().c_str(), stdout);
+    return exit_done;
+  }
+  if (options.version) {
+    plugin_set_t modules(options.plugins_dir.empty() ? default_plugins_folder() : options.plugins_dir);
+    std::string problem;
+    std::printf("%s\n", version_text(modules, &problem).c_str());
+    if (!problem.empty()) std::fprintf(stderr, "vantor-transcode: %s\n", problem.c_str());
     return exit_done;
   }
 

@@ -108,6 +108,8 @@ tool_options_t parse_tool_options(int argc, const char* const* argv) {
       options_ended = true;
     } else if (argument == "-h" || argument == "--help") {
       options.help = true;
+    } else if (argument == "--version") {
+      options.version = true;
     } else if (argument == "-o" || argument == "--output") {
       options.output_dir = std::string(value());
       options.output_dir_given = true;
@@ -131,7 +133,7 @@ tool_options_t parse_tool_options(int argc, const char* const* argv) {
       throw usage_error_t("unknown option '" + std::string(argument) + "'");
     }
   }
-  if (options.help) return options;
+  if (options.help || options.version) return options;
   if (input_given && options.input.empty()) throw usage_error_t("the input file name is empty");
 
   if (options.rect && options.fit)
@@ -187,6 +189,7 @@ filter and the JPEG encoder are loaded from the plug-in modules.
                       4 also every sample read from the file (default: 1)
   --plugins DIR       folder of the plug-in modules (default: ../plugins next to
                       the executable)
+  --version           show the version and the FFmpeg libraries in use
   -h, --help          show this text
 
 Progress is shown on standard error while it is a terminal; a summary line

@@ -31,6 +31,7 @@ struct tool_options_t {
   std::optional<std::string> raw;      // a file name, or "-" for standard output
   int log_level = 1;
   std::string plugins_dir;
+  bool version = false;
 };
 
 // Parses argv[1..argc) and checks everything that can be checked without
