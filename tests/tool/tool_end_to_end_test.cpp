@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -49,18 +50,30 @@ class tool_end_to_end : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(work_); }
 
-  // Runs the tool in the work folder with stdout and stderr in files.
-  run_result_t run(const std::vector<std::string>& arguments) {
-    std::string command = "cd " + quoted(work_.string()) + " && ";
-    // A cross build runs the tool under the same emulator as its tests; the
-    // environment may name another wrapper (valgrind, for the leak checks).
+  // The tool as a shell command. A cross build runs it under the same
+  // emulator as its tests; the environment may name another wrapper
+  // (valgrind, for the leak checks).
+  static std::string tool_command() {
     const char* wrapper = std::getenv("VANTOR_TEST_EMULATOR");
     if (wrapper == nullptr) wrapper = VANTOR_TEST_EMULATOR;
-    if (*wrapper) command += std::string(wrapper) + " ";
-    command += quoted(vantor::testing::build_path("bin/vantor-transcode"));
+    return (*wrapper ? std::string(wrapper) + " " : std::string()) +
+           quoted(vantor::testing::build_path("bin/vantor-transcode"));
+  }
+
+  // Runs the tool in the work folder with stdout and stderr in files, and
+  // `input` on stdin.
+  run_result_t run(const std::vector<std::string>& arguments, const std::string& input = "") {
+    std::string command = tool_command();
     for (const std::string& argument : arguments) command += " " + quoted(argument);
-    command += " >stdout.txt 2>stderr.txt </dev/null";
-    int const status = std::system(command.c_str());
+    std::ofstream(work_ / "stdin.txt", std::ios::binary) << input;
+    return run_shell(command + " <stdin.txt");
+  }
+
+  // Runs a shell command in the work folder with stdout and stderr in files.
+  run_result_t run_shell(const std::string& command) {
+    std::string const line =
+        "cd " + quoted(work_.string()) + " && " + command + " >stdout.txt 2>stderr.txt";
+    int const status = std::system(line.c_str());
     run_result_t result;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.out = read_file(work_ / "stdout.txt");
@@ -369,6 +382,182 @@ TEST_F(tool_end_to_end, version_names_the_project_and_the_ffmpeg_libraries) {
   EXPECT_EQ(bare.status, 0);
   EXPECT_EQ(bare.out.rfind("vantor-transcode " VANTOR_EXPECTED_VERSION, 0), 0u) << bare.out;
   EXPECT_NE(bare.err.find("cannot load plug-in module"), std::string::npos) << bare.err;
+}
+
+// One flat JSON object, as batch mode writes one per line: keys to values,
+// strings unescaped, numbers and null as written. Empty when the text is not
+// such an object (or has a \u escape, which none of the names here needs).
+std::map<std::string, std::string> parse_json_object(const std::string& text) {
+  std::map<std::string, std::string> object;
+  size_t at = 0;
+  auto const string_at = [&](std::string& value) {
+    if (at >= text.size() || text[at] != '"') return false;
+    for (++at; at < text.size() && text[at] != '"'; ++at) {
+      unsigned char const c = static_cast<unsigned char>(text[at]);
+      if (c < 0x20) return false;
+      if (c != '\\') {
+        value += text[at];
+        continue;
+      }
+      if (++at >= text.size()) return false;
+      switch (text[at]) {
+        case '"': case '\\': case '/': value += text[at]; break;
+        case 'b': value += '\b'; break;
+        case 'f': value += '\f'; break;
+        case 'n': value += '\n'; break;
+        case 'r': value += '\r'; break;
+        case 't': value += '\t'; break;
+        default: return false;
+      }
+    }
+    return at++ < text.size();
+  };
+  if (text.empty() || text[at++] != '{') return {};
+  while (true) {
+    std::string key, value;
+    if (!string_at(key) || at >= text.size() || text[at++] != ':') return {};
+    if (text[at] == '"') {
+      if (!string_at(value)) return {};
+    } else {
+      size_t const end = text.find_first_of(",}", at);
+      if (end == std::string::npos) return {};
+      value = text.substr(at, end - at);
+      at = end;
+    }
+    if (!object.emplace(key, value).second) return {};
+    if (at >= text.size()) return {};
+    char const next = text[at++];
+    if (next == '}') return at == text.size() ? object : std::map<std::string, std::string>{};
+    if (next != ',') return {};
+  }
+}
+
+// The JSON lines of a batch run by "path"; each must parse and name a path once.
+std::map<std::string, std::map<std::string, std::string>> batch_lines(const run_result_t& result) {
+  std::map<std::string, std::map<std::string, std::string>> lines;
+  std::istringstream stream(result.out);
+  for (std::string line; std::getline(stream, line);) {
+    std::map<std::string, std::string> object = parse_json_object(line);
+    EXPECT_FALSE(object.empty()) << "not a JSON object: " << line;
+    std::string const path = object["path"];
+    EXPECT_TRUE(lines.emplace(path, std::move(object)).second) << "two lines for " << path;
+  }
+  return lines;
+}
+
+// Good and bad inputs together: every good one is converted completely, each
+// bad one gets its own line with the cause, and the run ends with status 1.
+TEST_F(tool_end_to_end, batch_converts_the_good_inputs_and_reports_the_bad_ones) {
+  fs::create_directories(work_ / "copy");
+  fs::copy_file(clip("h264_mkv.mkv"), work_ / "copy" / "h264_mkv.mkv");
+  // A name JSON must escape, with a quote, a backslash and a tab in it.
+  std::string const odd_name = "odd \"name\"\\\t.mp4";
+  fs::copy_file(clip("hevc_main_bframes.mp4"), work_ / odd_name);
+  std::ofstream(work_ / "notes.txt") << "not a video\n";
+  struct expected_t {
+    std::string path;
+    std::string output;        // folder under -o
+    std::string clip_or_cause; // a clip of clips.tsv, or the cause of the failure
+    bool good;
+  };
+  std::vector<expected_t> const expected = {
+      {clip("h264_high_bframes.mp4"), "thumbs/h264_high_bframes.mp4", "h264_high_bframes.mp4", true},
+      {"missing.mp4", "thumbs/missing.mp4", "No such file or directory", false},
+      {clip("h264_mkv.mkv"), "thumbs/h264_mkv.mkv", "h264_mkv.mkv", true},
+      {"notes.txt", "thumbs/notes.txt", "Invalid data", false},
+      {"copy/h264_mkv.mkv", "thumbs/h264_mkv.mkv~2", "h264_mkv.mkv", true},
+      {odd_name, "thumbs/" + odd_name, "hevc_main_bframes.mp4", true},
+      {clip("hevc_main10.mp4"), "thumbs/hevc_main10.mp4", "hevc_main10.mp4", true},
+  };
+  std::string list;
+  for (const expected_t& input : expected) list += input.path + "\n";
+  std::ofstream(work_ / "list.txt") << list;
+
+  run_result_t const result = run({"--batch", "list.txt", "--jobs", "2", "-o", "thumbs"});
+  EXPECT_EQ(result.status, 1) << result.err;
+  EXPECT_NE(result.err.find("7 inputs, 2 failed"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("(2 at once)"), std::string::npos) << result.err;
+  auto lines = batch_lines(result);
+  EXPECT_EQ(lines.size(), expected.size()) << result.out;
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const expected_t& input = expected[i];
+    std::map<std::string, std::string>& line = lines[input.path];
+    SCOPED_TRACE(input.path + " -> " + result.out);
+    EXPECT_EQ(line["line"], std::to_string(i + 1));
+    EXPECT_EQ(line["output"], input.output);
+    if (input.good) {
+      std::string const frames = std::to_string(vantor::testing::find_clip(input.clip_or_cause).frames);
+      EXPECT_EQ(line["status"], "0");
+      EXPECT_EQ(line["pictures"], frames);
+      EXPECT_EQ(line["message"], "null");
+      EXPECT_EQ(std::to_string(jpegs(input.output).size()), frames);
+    } else {
+      EXPECT_EQ(line["status"], "1");
+      EXPECT_EQ(line["pictures"], "0");
+      EXPECT_NE(line["message"].find(input.clip_or_cause), std::string::npos);
+      EXPECT_EQ(line["message"].find(input.path + ":"), std::string::npos) << "the path is its own field";
+    }
+    EXPECT_GE(std::stod(line["seconds"]), 0.0);
+  }
+}
+
+TEST_F(tool_end_to_end, batch_reads_the_list_from_standard_input) {
+  std::string const list = "\n" + clip("h264_fullrange.mp4") + "\r\n  \n" + clip("hevc_main10.mp4");
+  run_result_t const result = run({"--batch", "-", "-o", "in", "--size", "64x48"}, list);
+  ASSERT_EQ(result.status, 0) << result.err;
+  auto lines = batch_lines(result);
+  ASSERT_EQ(lines.size(), 2u) << result.out;
+  EXPECT_EQ(lines[clip("h264_fullrange.mp4")]["line"], "2");
+  EXPECT_EQ(lines[clip("hevc_main10.mp4")]["line"], "4");
+  for (const char* name : {"h264_fullrange.mp4", "hevc_main10.mp4"}) {
+    std::vector<fs::path> const files = jpegs(std::string("in/") + name);
+    ASSERT_EQ(files.size(), vantor::testing::find_clip(name).frames) << name;
+    EXPECT_EQ(decode_jpeg(files.back()).width, 64) << "the other options apply to every input";
+  }
+}
+
+TEST_F(tool_end_to_end, batch_bad_arguments_exit_two_before_converting) {
+  std::ofstream(work_ / "list.txt") << clip("h264_mkv.mkv") << "\n";
+  struct case_t {
+    std::vector<std::string> arguments;
+    std::string says;
+  };
+  for (const case_t& bad : std::vector<case_t>{
+           {{"--batch", "list.txt", "--jobs", "0"}, "--jobs 0"},
+           {{"--batch", "list.txt", clip("h264_mkv.mkv")}, "give no INPUT"},
+           {{"--batch", "absent.txt"}, "--batch absent.txt: cannot read the list: No such file"},
+           {{"--batch", "list.txt", "--raw", "all.yuv"}, "--raw"},
+           {{clip("h264_mkv.mkv"), "--jobs", "2"}, "give --batch"}}) {
+    run_result_t const result = run(bad.arguments);
+    EXPECT_EQ(result.status, 2) << bad.says << ": " << result.err;
+    EXPECT_NE(result.err.find(bad.says), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("Try 'vantor-transcode --help'"), std::string::npos) << result.err;
+    EXPECT_TRUE(result.out.empty()) << result.out;
+  }
+  EXPECT_FALSE(fs::exists(work_ / "out")) << "bad arguments must not start a conversion";
+  EXPECT_FALSE(fs::exists(work_ / "all.yuv"));
+}
+
+// The scale-out form of the help and docs/batch.md, run locally: one tool
+// per input under GNU parallel (which scripts/setup.sh installs).
+TEST_F(tool_end_to_end, gnu_parallel_runs_one_tool_per_input) {
+  ASSERT_EQ(run_shell("command -v parallel").status, 0)
+      << "GNU parallel is not installed: run scripts/setup.sh (Debian package 'parallel')";
+  std::vector<std::string> const names = {"h264_high_bframes.mp4", "hevc_main_bframes.mp4",
+                                          "h264_mkv.mkv"};
+  // -q keeps every word of the command as it is, blanks in paths included.
+  std::string command = "parallel --will-cite --halt never -q -j2 " + tool_command() +
+                        " {} -o " + quoted((work_ / "par").string()) + "/{/.} :::";
+  for (const std::string& name : names) command += " " + quoted(clip(name));
+  run_result_t const result = run_shell(command);
+  ASSERT_EQ(result.status, 0) << result.err;
+  for (const std::string& name : names) {
+    std::string const stem = fs::path(name).stem().string();
+    EXPECT_EQ(jpegs("par/" + stem).size(), vantor::testing::find_clip(name).frames) << name;
+    EXPECT_NE(result.out.find("-> " + (work_ / "par" / stem / "000001.jpg").string()),
+              std::string::npos)
+        << result.out;
+  }
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "batch_run.hpp"
 #include "tool_options.hpp"
 
 namespace {
@@ -109,11 +111,77 @@ TEST(tool_options, missing_values_unknown_options_and_two_inputs) {
   EXPECT_NE(usage_error({"a.mp4", "b.mp4"}).find("only one input"), std::string::npos);
 }
 
+TEST(tool_options, batch_jobs_and_version) {
+  tool_options_t const batch = parse({"--batch", "list.txt", "--jobs", "3", "-o", "thumbs"});
+  EXPECT_EQ(batch.batch_list, "list.txt");
+  EXPECT_EQ(batch.jobs, 3u);
+  EXPECT_EQ(batch.output_dir, "thumbs");
+  EXPECT_FALSE(parse({"--batch", "-"}).jobs) << "no --jobs: one per core, decided at run time";
+
+  // The combinations and --jobs 0 are checked end to end, with their exit status.
+  EXPECT_NE(usage_error({"--batch", "l", "--jobs", "two"}).find("not a number"), std::string::npos);
+  EXPECT_NE(usage_error({"--batch", "l", "--jobs", "257"}).find("above 256"), std::string::npos);
+  EXPECT_EQ(usage_error({"--batch", "l", "--jobs", "256"}), "(accepted)");
+  EXPECT_NE(usage_error({"a.mp4", "--batch", "l"}).find("no INPUT ('a.mp4')"), std::string::npos);
+  EXPECT_NE(usage_error({"--batch", ""}).find("--batch needs a list"), std::string::npos);
+}
+
+using vantor::tools::batch_input_t;
+
+std::vector<batch_input_t> list_of(const std::string& text) {
+  std::istringstream stream(text);
+  return vantor::tools::parse_batch_list(stream);
+}
+
+TEST(batch_list, one_path_per_line_blank_lines_skipped) {
+  std::vector<batch_input_t> const inputs =
+      list_of("a.mp4\n\n  \t\nwith space.mkv\r\n\r\n -lead.mp4\nlast.mp4");
+  ASSERT_EQ(inputs.size(), 4u);
+  EXPECT_EQ(inputs[0].path, "a.mp4");
+  EXPECT_EQ(inputs[1].path, "with space.mkv") << "the CR of a CRLF line is not part of the name";
+  EXPECT_EQ(inputs[2].path, " -lead.mp4") << "blanks inside a name are kept";
+  EXPECT_EQ(inputs[3].path, "last.mp4") << "a last line without a newline counts";
+  EXPECT_EQ(inputs[0].line, 1u);
+  EXPECT_EQ(inputs[1].line, 4u);
+  EXPECT_EQ(inputs[2].line, 6u);
+  EXPECT_EQ(inputs[3].line, 7u);
+  EXPECT_TRUE(list_of("").empty());
+  EXPECT_TRUE(list_of("\n \n\r\n").empty());
+}
+
+TEST(batch_list, output_folders_are_unique_in_list_order) {
+  std::vector<batch_input_t> inputs =
+      list_of("a/x.mp4\nb/x.mp4\nx.mp4~2\nc/x.mp4\ny.mkv\ndir/\n..\n");
+  vantor::tools::assign_output_folders(inputs, "out");
+  std::vector<std::string> folders;
+  for (const batch_input_t& input : inputs) folders.push_back(input.output_dir);
+  EXPECT_EQ(folders, (std::vector<std::string>{"out/x.mp4", "out/x.mp4~2", "out/x.mp4~2~2",
+                                               "out/x.mp4~3", "out/y.mkv", "out/input",
+                                               "out/input~2"}));
+}
+
+TEST(batch_json, strings_are_escaped_and_always_valid_utf8) {
+  using vantor::tools::json_string;
+  EXPECT_EQ(json_string("plain/a.mp4"), "\"plain/a.mp4\"");
+  EXPECT_EQ(json_string("q\"b\\s/"), "\"q\\\"b\\\\s/\"");
+  EXPECT_EQ(json_string("t\tn\nr\rb\bf\f"), "\"t\\tn\\nr\\rb\\bf\\f\"");
+  EXPECT_EQ(json_string(std::string("\x01\x1f\x7f\0", 4)), "\"\\u0001\\u001f\\u007f\\u0000\"");
+  // Well-formed UTF-8 passes unchanged: 2, 3 and 4 bytes.
+  EXPECT_EQ(json_string("\xc3\xa9\xe2\x82\xac\xf0\x9f\x8e\x9e"), "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x8e\x9e\"");
+  // Latin-1, an overlong '/', a surrogate, beyond U+10FFFF, cut short.
+  EXPECT_EQ(json_string("\xe9t\xe9"), "\"\\ufffdt\\ufffd\"");
+  EXPECT_EQ(json_string("\xc0\xaf"), "\"\\ufffd\\ufffd\"");
+  EXPECT_EQ(json_string("\xed\xa0\x80"), "\"\\ufffd\\ufffd\\ufffd\"");
+  EXPECT_EQ(json_string("\xf4\x90\x80\x80"), "\"\\ufffd\\ufffd\\ufffd\\ufffd\"");
+  EXPECT_EQ(json_string("a\xe2\x82"), "\"a\\ufffd\\ufffd\"");
+}
+
 TEST(tool_options, help_mentions_every_option_with_its_default) {
   std::string const help = vantor::tools::tool_help_text();
   for (const char* option : {"-o, --output DIR", "--size WxH", "--rect X,Y,W,H", "--fit",
                              "--quality N", "--raw FILE", "--log-level N", "--plugins DIR",
-                             "--version",
+                             "--batch LIST", "--jobs N", "--version", "(default: the number of cores)",
+                             "~2", "in the order the inputs finish", "parallel", "--sshlogin",
                              "(default: out)", "(default: the JPEG module's own, 30)",
                              "(default: 1)", "Examples:"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;

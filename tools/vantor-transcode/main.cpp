@@ -1,12 +1,17 @@
 // vantor-transcode: decodes the video of a media file through the plug-in
-// modules and writes JPEG pictures or raw planes.
+// modules and writes JPEG pictures or raw planes; --batch does so for every
+// file of a list, several at once.
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <new>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "batch_run.hpp"
 #include "log_context.hpp"
 #include "plugin_set.hpp"
 #include "tool_locations.hpp"
@@ -25,31 +30,14 @@ int fail(const std::string& message) {
   return exit_failed;
 }
 
-}  // namespace
+int usage_failure(const std::string& message) {
+  std::fprintf(stderr, "vantor-transcode: %s\nTry 'vantor-transcode --help' for more information.\n",
+               message.c_str());
+  return exit_usage;
+}
 
-
-int main(int argc, char** argv) {
+int run_single(const vantor::tools::tool_options_t& options, vantor::tools::plugin_set_t& modules) {
   using namespace vantor::tools;
-  tool_options_t options;
-  try {
-    options = parse_tool_options(argc, argv);
-  } catch (const usage_error_t& e) {
-    std::fprintf(stderr, "vantor-transcode: %s\nTry 'vantor-transcode --help' for more information.\n",
-                 e.what());
-    return exit_usage;
-  }
-  if (options.help) {
-    std::fputs(tool_help_text().c_str(), stdout);
-    return exit_done;
-  }
-  if (options.version) {
-    plugin_set_t modules(options.plugins_dir.empty() ? default_plugins_folder() : options.plugins_dir);
-    std::string problem;
-    std::printf("%s\n", version_text(modules, &problem).c_str());
-    if (!problem.empty()) std::fprintf(stderr, "vantor-transcode: %s\n", problem.c_str());
-    return exit_done;
-  }
-
   transcode_job_t job;
   job.options = options;
   job.input = options.input.empty() ? bundled_clip_path() : options.input;
@@ -60,14 +48,67 @@ int main(int argc, char** argv) {
   // error message rather than a signal.
   if (raw_to_stdout) std::signal(SIGPIPE, SIG_IGN);
 
+  vantor::log_context_t log_context(options.log_level);
+  transcode_outcome_t const outcome = transcode_one(job, log_context, modules);
+  if (outcome.failed) return fail(outcome.message);
+  std::fprintf(raw_to_stdout ? stderr : stdout, "vantor-transcode: %s\n",
+               summary_line(outcome.summary).c_str());
+  return exit_done;
+}
+
+int run_batch_mode(const vantor::tools::tool_options_t& options,
+                   const std::vector<vantor::tools::batch_input_t>& inputs,
+                   vantor::tools::plugin_set_t& modules) {
+  using namespace vantor::tools;
+  // The conversions matter more than their report: a reader of the JSON
+  // lines that goes away (| head) ends no conversion; the status says so.
+  std::signal(SIGPIPE, SIG_IGN);
+  unsigned const cores = std::thread::hardware_concurrency();
+  unsigned const jobs = options.jobs ? *options.jobs : cores > 0 ? cores : 1;
+  auto const start = std::chrono::steady_clock::now();
+  batch_totals_t const totals = run_batch(inputs, options, jobs, modules, stdout);
+  double const seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::fprintf(stderr,
+               "vantor-transcode: %zu inputs, %zu failed, %llu pictures in %.2f s (%u at once)\n",
+               totals.inputs, totals.failed, static_cast<unsigned long long>(totals.pictures),
+               seconds, totals.threads);
+  if (totals.output_failed) return fail("standard output: cannot write the results");
+  return totals.failed != 0 ? exit_failed : exit_done;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace vantor::tools;
+  tool_options_t options;
+  std::vector<batch_input_t> batch;
+  try {
+    options = parse_tool_options(argc, argv);
+    if (!options.help && !options.version && options.batch_list) {
+      batch = read_batch_list(*options.batch_list);
+      assign_output_folders(batch, options.output_dir);
+    }
+  } catch (const usage_error_t& e) {
+    return usage_failure(e.what());
+  } catch (const std::bad_alloc&) {
+    return fail("out of memory reading the arguments");
+  }
+  if (options.help) {
+    std::fputs(tool_help_text().c_str(), stdout);
+    return exit_done;
+  }
+
   try {
     plugin_set_t modules(options.plugins_dir.empty() ? default_plugins_folder() : options.plugins_dir);
-    vantor::log_context_t log_context(options.log_level);
-    transcode_outcome_t const outcome = transcode_one(job, log_context, modules);
-    if (outcome.failed) return fail(outcome.message);
-    std::fprintf(raw_to_stdout ? stderr : stdout, "vantor-transcode: %s\n",
-                 summary_line(outcome.summary).c_str());
-    return exit_done;
+    if (options.version) {
+      std::string problem;
+      std::printf("%s\n", version_text(modules, &problem).c_str());
+      if (!problem.empty()) std::fprintf(stderr, "vantor-transcode: %s\n", problem.c_str());
+      return exit_done;
+    }
+    if (options.batch_list) return run_batch_mode(options, batch, modules);
+    return run_single(options, modules);
   } catch (const std::bad_alloc&) {
     return fail("out of memory");
   }

@@ -83,6 +83,17 @@ int parse_log_level(std::string_view text) {
   return static_cast<int>(*level);
 }
 
+unsigned parse_jobs(std::string_view text) {
+  auto const jobs = parse_number(text, std::numeric_limits<uint32_t>::max());
+  if (!jobs) throw usage_error_t("--jobs '" + std::string(text) + "' is not a number of chains");
+  if (*jobs == 0) throw usage_error_t("--jobs 0: at least one chain must run");
+  if (*jobs > max_jobs) {
+    throw usage_error_t("--jobs " + std::string(text) + " is above " + std::to_string(max_jobs) +
+                        " chains at once");
+  }
+  return static_cast<unsigned>(*jobs);
+}
+
 }  // namespace
 
 tool_options_t parse_tool_options(int argc, const char* const* argv) {
@@ -129,12 +140,30 @@ tool_options_t parse_tool_options(int argc, const char* const* argv) {
       options.log_level = parse_log_level(value());
     } else if (argument == "--plugins") {
       options.plugins_dir = std::string(value());
+    } else if (argument == "--batch") {
+      options.batch_list = std::string(value());
+      if (options.batch_list->empty())
+        throw usage_error_t("--batch needs a list file, or - for standard input");
+    } else if (argument == "--jobs") {
+      options.jobs = parse_jobs(value());
     } else {
       throw usage_error_t("unknown option '" + std::string(argument) + "'");
     }
   }
   if (options.help || options.version) return options;
   if (input_given && options.input.empty()) throw usage_error_t("the input file name is empty");
+  if (options.batch_list) {
+    if (input_given) {
+      throw usage_error_t("--batch reads the input files from " + *options.batch_list +
+                          "; give no INPUT ('" + options.input + "') as well");
+    }
+    // Every input has a folder of its own; one raw stream cannot hold them.
+    if (options.raw)
+      throw usage_error_t("--raw writes one file and does not combine with --batch; "
+                          "batch mode writes JPEG folders under -o DIR");
+  } else if (options.jobs) {
+    throw usage_error_t("--jobs sets how many inputs of --batch LIST run at once; give --batch");
+  }
 
   if (options.rect && options.fit)
     throw usage_error_t("--rect and --fit both place the picture; give only one of them");
@@ -160,6 +189,7 @@ tool_options_t parse_tool_options(int argc, const char* const* argv) {
 
 std::string tool_help_text() {
   return R"(Usage: vantor-transcode [INPUT] [options]
+       vantor-transcode --batch LIST [--jobs N] [-o DIR] [options]
 
 Decodes the H.264 or HEVC video of INPUT (MP4, MOV, MKV, ...) and writes every
 picture as a JPEG file, or all pictures as raw planes. The decoder, the resize
@@ -189,6 +219,15 @@ filter and the JPEG encoder are loaded from the plug-in modules.
                       4 also every sample read from the file (default: 1)
   --plugins DIR       folder of the plug-in modules (default: ../plugins next to
                       the executable)
+  --batch LIST        convert every file LIST names, one path per line (blank
+                      lines are skipped; - reads the list from standard input),
+                      each into the folder DIR/NAME of -o DIR, NAME being the
+                      input's file name; a NAME met again in the list gets ~2, ~3,
+                      ... (a/x.mp4 and b/x.mp4 go to DIR/x.mp4 and DIR/x.mp4~2).
+                      Not with INPUT, nor with --raw (one file cannot hold the
+                      pictures of several inputs)
+  --jobs N            with --batch: convert N inputs at once, each on its own
+                      thread (default: the number of cores)
   --version           show the version and the FFmpeg libraries in use
   -h, --help          show this text
 
@@ -196,12 +235,27 @@ Progress is shown on standard error while it is a terminal; a summary line
 follows at the end. Exit status: 0 done, 1 the input or the output failed (the
 JPEG files written before the failure are kept), 2 bad arguments.
 
+Batch mode writes one JSON line per input to standard output as soon as the
+input is done, so in the order the inputs finish, not in list order ("line" is
+the input's line in LIST):
+  {"path":"a/x.mp4","line":1,"output":"out/x.mp4","status":0,"pictures":75,"seconds":0.052,"message":null}
+A failed input has status 1 and its cause in "message"; the other inputs go on.
+Progress is off; a summary line follows on standard error. Exit status: 0 all
+inputs done, 1 any input failed, 2 bad arguments or an unreadable LIST.
+
+To spread a list over several machines, run one vantor-transcode per input
+with GNU parallel (docs/batch.md has the details), e.g.
+  parallel vantor-transcode {} -o out/{/} :::: LIST
+  parallel --sshlogin 2/host1,2/host2 --workdir ... --transferfile {} \
+    --return out/{/} --cleanup vantor-transcode {} -o out/{/} :::: LIST
+
 Examples:
   vantor-transcode                                   thumbnails of the sample clip in out/
   vantor-transcode movie.mp4 -o thumbs --size 640x360 --fit --quality 75
   vantor-transcode movie.mp4 --size 640x480 --rect 0,60,640,360 -o letterboxed
   vantor-transcode movie.mp4 --raw - | ffplay -f rawvideo -pixel_format yuv420p -video_size 320x240 -
   vantor-transcode movie.mp4 --size 640x360 --raw - | ffmpeg -f rawvideo -pixel_format yuv420p -video_size 640x360 -framerate 25 -i - out.mkv
+  find videos -name '*.mp4' | vantor-transcode --batch - --jobs 4 -o thumbs --size 320x180 --fit
 )";
 }
 

@@ -32,7 +32,12 @@ struct tool_options_t {
   int log_level = 1;
   std::string plugins_dir;
   bool version = false;
+  std::optional<std::string> batch_list;  // a file of input paths, or "-" for standard input
+  std::optional<unsigned> jobs;           // with batch_list; none: one per core
 };
+
+// The most chains --jobs runs at once.
+inline constexpr unsigned max_jobs = 256;
 
 // Parses argv[1..argc) and checks everything that can be checked without
 // reading the input. Throws usage_error_t.
