@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 FFMPEG_PREFIX_FILE = $(BUILD)/.ffmpeg-prefix
 
-.PHONY: all setup configure build test run sanitize bench clean build-aarch64 test-aarch64 deb deb-aarch64
+.PHONY: all setup configure build test run sanitize bench bench-batch clean build-aarch64 test-aarch64 deb deb-aarch64
 
 all: build
 
@@ -73,5 +73,10 @@ bench: configure
 	$(BUILD)/bin/bench_image_copy --benchmark_min_time=0.3 | tee $(BUILD)/bench_image_copy.txt
 	bench/run_e2e.py --build $(BUILD) --ffmpeg-prefix "$$(cat $(FFMPEG_PREFIX_FILE))" \
 	  --runs 9 --micro $(BUILD)/bench_image_copy.txt
+
+# vantor-transcode --batch with --jobs 1 against --jobs 2 on 8 inputs, run
+# side by side; writes bench/batch_scaling.md.
+bench-batch: build
+	bench/batch_scaling.py --build $(BUILD) --output bench/batch_scaling.md
 
 include mk/robustness.mk

@@ -1,0 +1,133 @@
+#!/usr/bin/env python3
+"""Batch scaling: `vantor-transcode --batch` with --jobs 1 against --jobs N
+(default 2) on the same list of 8 inputs, the committed test clips several
+times each.
+
+Runs the two side by side, alternating which goes first (A B B A ...), and
+measures each run's wall time and the child's CPU time (user+sys). The
+throughput ratio is wall(jobs 1) / wall(jobs N), from the medians and from
+the pairs run back to back, which drifts in machine load affect least.
+Prints a Markdown table. On a machine shared with other work, the load
+average printed beside it says how far to trust the numbers.
+"""
+import argparse
+import json
+import os
+import shutil
+import statistics
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+# The clips of tests/data that convert with any options (h264_size_change
+# needs --size), longest first: the inputs that start last are short, so no
+# worker idles long at the end.
+CLIPS = ["h264_high_bframes.mp4", "hevc_main_bframes.mp4", "h264_mkv.mkv", "hevc_main10.mp4",
+         "h264_fullrange.mp4"]
+
+
+def make_list(count, scratch):
+    # Each clip is listed under its own path, so that every input's output
+    # folder is its own name (no ~2 folders), as a real batch has.
+    lines = []
+    for i in range(count):
+        name = CLIPS[i % len(CLIPS)]
+        copy = scratch / "inputs" / f"{i + 1:02d}_{name}"
+        copy.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(ROOT / "tests" / "data" / name, copy)
+        lines.append(str(copy))
+    path = scratch / "list.txt"
+    path.write_text("\n".join(lines) + "\n")
+    return path, len(lines)
+
+
+def run_batch(tool, list_path, jobs, extra, scratch, inputs):
+    out_dir = scratch / "out"
+    shutil.rmtree(out_dir, ignore_errors=True)
+    argv = [str(tool), "--batch", str(list_path), "--jobs", str(jobs), "-o", str(out_dir), *extra]
+    with open(scratch / "stdout", "w+") as out, open(scratch / "stderr", "w+") as err:
+        start = time.monotonic()
+        pid = os.posix_spawn(argv[0], argv, os.environ, file_actions=[
+            (os.POSIX_SPAWN_DUP2, out.fileno(), 1), (os.POSIX_SPAWN_DUP2, err.fileno(), 2)])
+        _, status, usage = os.wait4(pid, 0)
+        wall = time.monotonic() - start
+        out.seek(0)
+        err.seek(0)
+        lines = [json.loads(line) for line in out.read().splitlines()]
+        errors = err.read()
+    code = os.waitstatus_to_exitcode(status)
+    failed = [line for line in lines if line["status"] != 0]
+    if code != 0 or len(lines) != inputs or failed:
+        sys.exit(f"bench: {' '.join(argv)} exited with {code}: {failed or errors}")
+    return {"wall": wall, "cpu": usage.ru_utime + usage.ru_stime,
+            "pictures": sum(line["pictures"] for line in lines)}
+
+
+def summary(values):
+    return statistics.median(values), min(values), max(values)
+
+
+def cell(values, digits=3):
+    m, lo, hi = summary(values)
+    return f"{m:.{digits}f} ({lo:.{digits}f}–{hi:.{digits}f})"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", default=str(ROOT / "build"))
+    parser.add_argument("--runs", type=int, default=9, help="runs per side (default 9)")
+    parser.add_argument("--inputs", type=int, default=8, help="inputs in the list (default 8)")
+    parser.add_argument("--jobs", type=int, default=2, help="the side that scales (default 2)")
+    parser.add_argument("--output", help="also write the table to this file")
+    args = parser.parse_args()
+
+    tool = Path(args.build) / "bin" / "vantor-transcode"
+    if not tool.exists():
+        sys.exit(f"bench: {tool} is not built")
+    scenarios = [("JPEG, decoded size", []), ("JPEG 640x360 --fit q75", ["--size", "640x360",
+                                                                       "--fit", "--quality", "75"])]
+    load_before = os.getloadavg()
+    rows = []
+    with tempfile.TemporaryDirectory() as scratch_dir:
+        scratch = Path(scratch_dir)
+        list_path, inputs = make_list(args.inputs, scratch)
+        for name, extra in scenarios:
+            print(f"bench: {name} ...", file=sys.stderr, flush=True)
+            results = {1: [], args.jobs: []}
+            for run in range(args.runs):
+                # Every other pair starts with the other side, so that neither
+                # always runs on a machine just warmed (or loaded) by the other.
+                for jobs in (1, args.jobs) if run % 2 == 0 else (args.jobs, 1):
+                    results[jobs].append(run_batch(tool, list_path, jobs, extra, scratch, inputs))
+            rows.append((name, results))
+    load_after = os.getloadavg()
+
+    n = args.jobs
+    lines = [
+        f"# Batch scaling: --jobs 1 against --jobs {n}", "",
+        f"{inputs} inputs (the committed test clips, each under its own path), {args.runs} "
+        f"alternating runs per side, {os.cpu_count()} cores; medians with min–max. Load "
+        f"average (1 min) before {load_before[0]:.2f}, after {load_after[0]:.2f}.", "",
+        "Throughput ratio: wall time with --jobs 1 over wall time with --jobs "
+        f"{n} (the same pictures), from the medians, then of the pairs run back to back.", "",
+        f"| job | pictures | wall s jobs 1 | wall s jobs {n} | throughput ratio "
+        f"| ratio of pairs | CPU s jobs 1 | CPU s jobs {n} |",
+        "|---|---|---|---|---|---|---|---|",
+    ]
+    for name, results in rows:
+        one, many = results[1], results[n]
+        pairs = [a["wall"] / b["wall"] for a, b in zip(one, many)]
+        ratio = statistics.median(r["wall"] for r in one) / statistics.median(r["wall"] for r in many)
+        lines.append(f"| {name} | {one[0]['pictures']} | {cell([r['wall'] for r in one])} "
+                     f"| {cell([r['wall'] for r in many])} | {ratio:.2f} | {cell(pairs, 2)} "
+                     f"| {cell([r['cpu'] for r in one])} | {cell([r['cpu'] for r in many])} |")
+    text = "\n".join(lines) + "\n"
+    if args.output:
+        Path(args.output).write_text(text)
+    print(text)
+
+if __name__ == "__main__":
+    main()
