@@ -15,6 +15,21 @@ enum class codec_t { avc, hevc, jpeg };
 
 std::string to_string(codec_t codec);
 
+// How stored pictures turn upright for display: first rotated clockwise by
+// `rotation` degrees, then mirrored left to right when `mirror` is set.
+// Phones store portrait video landscape and say so in the container.
+struct orientation_t {
+  uint16_t rotation = 0;  // 0, 90, 180 or 270
+  bool mirror = false;
+
+  bool is_identity() const noexcept { return rotation == 0 && !mirror; }
+  bool swaps_axes() const noexcept { return rotation == 90 || rotation == 270; }
+  bool operator==(const orientation_t& other) const noexcept {
+    return rotation == other.rotation && mirror == other.mirror;
+  }
+  bool operator!=(const orientation_t& other) const noexcept { return !(*this == other); }
+};
+
 // What a track is: codec, picture size, timing and the decoder configuration.
 struct trak_t {
   codec_t codec = codec_t::avc;
@@ -25,6 +40,8 @@ struct trak_t {
   uint64_t duration = 0;         // in media_timescale units; 0 when unknown
   // The avcC or hvcC record; empty when the samples are an Annex B stream.
   std::vector<uint8_t> decoder_config;
+  // Of the stored pictures, which width and height describe.
+  orientation_t orientation;
 };
 
 // A JPEG track of `width` x `height` pictures; the caller sets the timescale.

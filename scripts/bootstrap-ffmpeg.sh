@@ -38,11 +38,11 @@ configure_flags() {
     --enable-decoder=h264,hevc,mjpeg,rawvideo,wrapped_avframe
     --enable-encoder=mjpeg,rawvideo,wrapped_avframe
     --enable-parser=h264,hevc,mjpeg
-    --enable-demuxer=mov,matroska,h264,hevc,image2,rawvideo
+    --enable-demuxer=mov,matroska,mpegts,flv,h264,hevc,image2,rawvideo
     --enable-muxer=framemd5,rawvideo,image2,null,mp4,matroska
     --enable-protocol=file,pipe
     --enable-bsf=h264_mp4toannexb,hevc_mp4toannexb
-    --enable-filter=scale,pad,format,null,testsrc2,aresample
+    --enable-filter=scale,pad,format,fps,null,testsrc2,aresample
     --enable-indev=lavfi
   )
   if [[ $ARCH == aarch64 ]]; then

@@ -18,6 +18,11 @@ struct frame_t {
     yuv420p10le = 2,  // as yuv420p, with 10-bit samples in 16-bit little-endian words
   };
 
+  // Sample value range: limited (video levels, luma 16..235) or full (0..255).
+  enum class range_t : uint8_t { limited = 0, full = 1 };
+  // The YUV matrix the picture was made with. JPEG viewers assume BT.601.
+  enum class matrix_t : uint8_t { bt601 = 0, bt709 = 1, bt2020 = 2 };
+
   uint32_t width_ = 0;
   uint32_t height_ = 0;
   format_t format_ = format_t::nv12;
@@ -25,6 +30,8 @@ struct frame_t {
   uint32_t timescale_ = 0;  // ticks per second; never 0 in a valid frame
   std::vector<uint8_t> data_;
   bool keyframe_ = false;
+  range_t range_ = range_t::limited;
+  matrix_t matrix_ = matrix_t::bt601;
 
   bool is_end_of_stream() const noexcept { return data_.empty(); }
 
