@@ -100,6 +100,13 @@ void nal_decoder_base_t::read_input() {
       sample_end > presentation_end_) {
     presentation_end_ = sample_end;
   }
+  if (sample.composition_offset() != 0) times_in_decode_order_ = false;
+  if (times_in_decode_order_) {
+    unassigned_pts_.push(pts);
+    if (pts > latest_delivered_pts_) latest_delivered_pts_ = pts;
+  } else {
+    unassigned_pts_ = {};
+  }
   decode_time_ = next_decode_time;
   composition_offset_ = sample.composition_offset();
   ++samples_delivered_;
@@ -118,7 +125,12 @@ uint64_t nal_decoder_base_t::end_time(uint64_t decoder_end) const noexcept {
 void nal_decoder_base_t::check_output_pts(uint64_t& pts) {
   bool const end_frame = end_reported_;
   end_reported_ = false;
-  if (end_frame) pts = end_time(pts);
+  if (end_frame) {
+    pts = end_time(pts);
+  } else if (times_in_decode_order_ && !unassigned_pts_.empty() && pts <= latest_delivered_pts_) {
+    pts = unassigned_pts_.top();
+    unassigned_pts_.pop();
+  }
   bool const out_of_order =
       last_picture_pts_ && (end_frame ? pts < *last_picture_pts_ : pts <= *last_picture_pts_);
   if (out_of_order && log_context_.level >= vantor_log_warning) {

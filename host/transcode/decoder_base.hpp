@@ -2,9 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <queue>
 #include <string>
+#include <vector>
 
 #include "log_context.hpp"
 #include "trak.hpp"
@@ -57,9 +60,15 @@ class nal_decoder_base_t : public frame_source_t {
   // Given the pts of every frame the decoder returns, end frames included.
   // Counts the pictures and warns (level 1) when a picture's pts is not
   // above the previous one's, or an end time lies before the last picture.
-  // A picture's pts is never changed. An end frame's pts is the decoder's
-  // own end (the cursor plus an offset); it leaves with the stream's end
-  // time, see end_time().
+  // An end frame's pts is the decoder's own end (the cursor plus an offset);
+  // it leaves with the stream's end time, see end_time().
+  //
+  // While every sample delivered has composition offset 0, the samples'
+  // times are taken to be in decode order, which is wrong for a stream with
+  // reordered pictures remuxed without its timestamps (presentation time =
+  // decode time). Pictures come out in presentation order, so the k-th
+  // picture gets the k-th smallest time delivered; for streams without
+  // reordering that is the picture's own time. Other pictures keep theirs.
   void check_output_pts(uint64_t& pts);
 
   // Writes "<decoder_name>: decoded N pictures from M samples" at level 2.
@@ -104,6 +113,12 @@ class nal_decoder_base_t : public frame_source_t {
   // An end frame cannot be told by its value: the decoder's end is the pts
   // of a picture whenever the last sample in decode order is a B-frame.
   bool end_reported_ = false;
+
+  // Presentation times delivered and not yet given to a picture, while
+  // every offset delivered is 0; see check_output_pts().
+  bool times_in_decode_order_ = true;
+  std::priority_queue<uint64_t, std::vector<uint64_t>, std::greater<uint64_t>> unassigned_pts_;
+  uint64_t latest_delivered_pts_ = 0;
 };
 
 // Base of the H.264 decoder.

@@ -326,6 +326,42 @@ TEST(decoder_base, output_checks_count_pictures_warn_on_disorder_and_keep_the_va
   EXPECT_EQ(f.lines[3].second, "test_decoder: decoded 3 pictures from 2 samples");
 }
 
+// Decode order I P B B remuxed with presentation time = decode time: the
+// decoder presents I B B P, carrying the times 0, 20, 30, 10 of the samples
+// they came from. Sorted, the times are the presentation order's.
+TEST(decoder_base, times_in_decode_order_are_handed_out_in_presentation_order) {
+  fixture_t f;
+  std::vector<memory_sample_t> samples;
+  for (int i = 0; i < 4; ++i) samples.push_back(memory_sample_t{length_prefixed({i ? avc_slice : avc_idr}), 10, 0, i == 0});
+  avc_decoder_t decoder(f.log, avc_source(0, samples));
+  std::vector<uint64_t> given;
+  for (uint64_t pts : {0u, 20u, 30u, 10u}) {
+    if (decoder.pending_sample()) decoder.deliver();
+    if (decoder.pending_sample()) decoder.deliver();
+    uint64_t value = pts;
+    decoder.check_output_pts(value);
+    given.push_back(value);
+  }
+  EXPECT_EQ(given, (std::vector<uint64_t>{0, 10, 20, 30}));
+  EXPECT_EQ(decoder.end_frame_pts(), 40u);
+  EXPECT_EQ(f.lines, (std::vector<std::pair<vantor_log_level_t, std::string>>{
+                         {vantor_log_info, "test_decoder: decoded 4 pictures from 4 samples"}}));
+
+  // One composition offset is enough to trust the container's times.
+  fixture_t g;
+  avc_decoder_t offsets(g.log, avc_source(0, {memory_sample_t{length_prefixed({avc_idr}), 10, 10, true},
+                                              memory_sample_t{length_prefixed({avc_slice}), 10, 0, false}}));
+  offsets.deliver_all();
+  uint64_t late = 10;
+  uint64_t early = 0;
+  offsets.check_output_pts(late);
+  offsets.check_output_pts(early);
+  EXPECT_EQ(late, 10u);
+  EXPECT_EQ(early, 0u);
+  ASSERT_EQ(g.lines.size(), 1u);
+  EXPECT_EQ(g.lines[0].first, vantor_log_warning);
+}
+
 TEST(decoder_base, count_line_needs_level_two_and_warnings_level_one) {
   std::vector<std::string> lines;
   log_context_t quiet(vantor_log_error, [&lines](vantor_log_level_t, std::string_view text) {
