@@ -1,0 +1,62 @@
+#pragma once
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "support/paths.hpp"
+
+namespace vantor::testing {
+
+struct tool_result_t {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+inline std::string read_file(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+inline std::string shell_quoted(const std::string& text) {
+  std::string result = "'";
+  for (char const c : text) result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return result + "'";
+}
+
+// The tool as a shell command. A cross build runs it under the same emulator
+// as its tests; the environment may name another wrapper (valgrind, for the
+// leak checks).
+inline std::string tool_command() {
+  const char* wrapper = std::getenv("VANTOR_TEST_EMULATOR");
+  if (wrapper == nullptr) wrapper = VANTOR_TEST_EMULATOR;
+  return (*wrapper ? std::string(wrapper) + " " : std::string()) +
+         shell_quoted(build_path("bin/vantor-transcode"));
+}
+
+// Runs `command` in `folder` with stdout and stderr caught in files there.
+inline tool_result_t run_shell_in(const std::filesystem::path& folder, const std::string& command) {
+  std::string const line = "cd " + shell_quoted(folder.string()) + " && " + command +
+                           " </dev/null >stdout.txt 2>stderr.txt";
+  int const status = std::system(line.c_str());
+  tool_result_t result;
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.out = read_file(folder / "stdout.txt");
+  result.err = read_file(folder / "stderr.txt");
+  return result;
+}
+
+inline tool_result_t run_tool_in(const std::filesystem::path& folder,
+                                 const std::vector<std::string>& arguments) {
+  std::string command = tool_command();
+  for (const std::string& argument : arguments) command += " " + shell_quoted(argument);
+  return run_shell_in(folder, command);
+}
+
+}  // namespace vantor::testing
