@@ -53,13 +53,14 @@ std::string name_of(orientation_t orientation, frame_t::format_t format, uint32_
          std::to_string(width) + "x" + std::to_string(height);
 }
 
-// Sizes with whole 8x8 tiles and partial ones, in luma and in chroma (odd
-// chroma widths and heights), and a picture smaller than one tile.
+// Sizes with whole tiles and partial ones, in luma and in chroma (odd
+// chroma widths and heights), several 64-byte blocks, and a picture smaller
+// than one tile.
 TEST(orientation_stage, turns_every_format_as_a_naive_turn_does) {
   struct size_t_ {
     uint32_t width, height;
   };
-  for (auto const [width, height] : {size_t_{38, 22}, size_t_{16, 48}, size_t_{2, 6}}) {
+  for (auto const [width, height] : {size_t_{38, 22}, size_t_{16, 48}, size_t_{136, 72}, size_t_{2, 6}}) {
     for (frame_t::format_t const format : all_formats) {
       bool const ten_bit = vantor::testing::is_ten_bit(format);
       planes_t const first = vantor::testing::make_pattern(width, height, ten_bit, 1);
