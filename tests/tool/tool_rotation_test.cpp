@@ -89,6 +89,9 @@ TEST_F(tool_rotation, fit_and_the_default_size_use_the_upright_picture) {
   // Upright 240x320 in a square frame is pillarboxed; as stored, letterboxed.
   ASSERT_EQ(run({corpus_clip("rotation_h264_cw90.mp4"), "--size", "320x320", "--fit", "--raw", "up.yuv"}), 0) << err_;
   EXPECT_EQ(picture_box(work_ / "up.yuv", 320, 320), (box_t{40, 0, 280, 320}));
+  // 160x240 stored of 2:1 pixels is 320x240 shown; upright, the pixels are 1:2.
+  ASSERT_EQ(run({corpus_clip("rotation_h264_sar2_cw90.mp4"), "--size", "320x320", "--fit", "--raw", "sar.yuv"}), 0) << err_;
+  EXPECT_EQ(picture_box(work_ / "sar.yuv", 320, 320), (box_t{40, 0, 280, 320}));
   ASSERT_EQ(run({corpus_clip("rotation_h264_cw90_mirror.mp4"), "--size", "320x320", "--fit",
                  "--no-autorotate", "--raw", "stored.yuv"}), 0) << err_;
   EXPECT_EQ(picture_box(work_ / "stored.yuv", 320, 320), (box_t{0, 40, 320, 280}));

@@ -56,6 +56,12 @@ rotation_tag hevc10.mp4 270 "$CORPUS_DIR/rotation_hevc10_cw270.mp4"
 corpus_reference rotation rotation_hevc10_cw270.mp4 yuv420p10le 0 - \
   "10-bit HEVC shown turned 270 degrees clockwise"
 
+# Pixels twice as wide as high: shown 320x240, upright 240x320.
+corpus_testsrc 0.4 160x240 h264_sar.mp4 -vf setsar=2 -c:v libx264 -preset veryfast -pix_fmt yuv420p
+rotation_tag h264_sar.mp4 90 "$CORPUS_DIR/rotation_h264_sar2_cw90.mp4"
+corpus_reference rotation rotation_h264_sar2_cw90.mp4 yuv420p 0 - \
+  "H.264 of 2:1 pixels shown turned 90 degrees clockwise"
+
 rotation_tag h264.mp4 90 "$CORPUS_DIR/rotation_h264_cw90_mirror.mp4"
 mirror_tkhd "$CORPUS_DIR/rotation_h264_cw90_mirror.mp4"
 CORPUS_INPUT_ARGS=-noautorotate corpus_reference rotation rotation_h264_cw90_mirror.mp4 yuv420p 0 - \
