@@ -45,7 +45,10 @@ void turn_beside_copy(benchmark::State& state) {
 
 void all_cases(benchmark::internal::Benchmark* bench) {
   for (int format = 0; format < 3; ++format) {
-    bench->Args({format, 90, 0})->Args({format, 270, 0})->Args({format, 180, 0})->Args({format, 90, 1});
+    bench->Args({format, 90, 0})
+        ->Args({format, 270, 0})
+        ->Args({format, 180, 0})
+        ->Args({format, 90, 1});
   }
   bench->UseManualTime()->Unit(benchmark::kMicrosecond);
 }

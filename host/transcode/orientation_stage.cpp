@@ -32,7 +32,8 @@ inline __m128i reversed(__m128i v, uint8_t) {
 }
 inline __m128i reversed(__m128i v, pair_t) {
   v = _mm_shuffle_epi32(v, _MM_SHUFFLE(0, 1, 2, 3));
-  return _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, _MM_SHUFFLE(2, 3, 0, 1)), _MM_SHUFFLE(2, 3, 0, 1));
+  return _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, _MM_SHUFFLE(2, 3, 0, 1)),
+                             _MM_SHUFFLE(2, 3, 0, 1));
 }
 #endif
 
@@ -177,7 +178,8 @@ void transpose_plane(const plane_t<const T>& in, const plane_t<T>& out, bool rev
           ptrdiff_t const columns = std::min<ptrdiff_t>(8, x_end - x0);
           T* const tile_out = out.data + (reverse_rows ? width - 1 - x0 : x0) * height + out_column;
           if (columns == 8 && rows >= 8) {
-            transpose_tile(band_in + x0, in_stride, tile_out, out_stride, static_cast<size_t>(rows));
+            transpose_tile(band_in + x0, in_stride, tile_out, out_stride,
+                           static_cast<size_t>(rows));
           } else {
             transpose_tile_scalar(band_in + x0, in_stride, tile_out, out_stride,
                                   static_cast<size_t>(columns), static_cast<size_t>(rows));
@@ -193,16 +195,20 @@ template <typename T>
 void orient_plane(const plane_t<const T>& in, T* out, orientation_t orientation) {
   bool const mirror = orientation.mirror;
   switch (orientation.rotation) {
-    case 0: return flip_plane(in, plane_t<T>{out, in.width, in.height}, false, mirror);
-    case 180: return flip_plane(in, plane_t<T>{out, in.width, in.height}, true, !mirror);
+    case 0:
+      return flip_plane(in, plane_t<T>{out, in.width, in.height}, false, mirror);
+    case 180:
+      return flip_plane(in, plane_t<T>{out, in.width, in.height}, true, !mirror);
     // (x, y) goes to row x, column height-1-y; the mirror then reverses the columns.
-    case 90: return transpose_plane(in, plane_t<T>{out, in.height, in.width}, false, !mirror);
+    case 90:
+      return transpose_plane(in, plane_t<T>{out, in.height, in.width}, false, !mirror);
     // (x, y) goes to row width-1-x, column y.
-    case 270: return transpose_plane(in, plane_t<T>{out, in.height, in.width}, true, mirror);
+    case 270:
+      return transpose_plane(in, plane_t<T>{out, in.height, in.width}, true, mirror);
   }
-  throw exception(vantor_result_check_failed,
-                  "orientation: a rotation of " + std::to_string(orientation.rotation) +
-                      " degrees is not a quarter turn");
+  throw exception(vantor_result_check_failed, "orientation: a rotation of " +
+                                                  std::to_string(orientation.rotation) +
+                                                  " degrees is not a quarter turn");
 }
 
 // Plane `index` of the picture's layout (see create_frame_data).
@@ -236,14 +242,14 @@ void orient_plane_at(const uint8_t* in, uint8_t* out, uint32_t width, uint32_t h
 }  // namespace
 
 std::string describe_orientation(orientation_t orientation) {
-  if (orientation.rotation == 0) return orientation.mirror ? "mirroring pictures" : "keeping pictures";
+  if (orientation.rotation == 0)
+    return orientation.mirror ? "mirroring pictures" : "keeping pictures";
   return "rotating pictures " + std::to_string(orientation.rotation) + " degrees clockwise" +
          (orientation.mirror ? " and mirroring" : "");
 }
 
 void orient_pixels(const std::vector<uint8_t>& in, uint32_t width, uint32_t height,
-                   frame_t::format_t format, orientation_t orientation,
-                   std::vector<uint8_t>& out) {
+                   frame_t::format_t format, orientation_t orientation, std::vector<uint8_t>& out) {
   VANTOR_CHECK(in.size() == frame_data_size(width, height, format));
   if (width % 2 != 0 || height % 2 != 0) {
     throw exception(vantor_result_check_failed,

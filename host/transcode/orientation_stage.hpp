@@ -19,8 +19,7 @@ std::string describe_orientation(orientation_t orientation);
 // chroma has no sample for the last column or row, so no upright chroma
 // lines up with the upright luma.
 void orient_pixels(const std::vector<uint8_t>& in, uint32_t width, uint32_t height,
-                   frame_t::format_t format, orientation_t orientation,
-                   std::vector<uint8_t>& out);
+                   frame_t::format_t format, orientation_t orientation, std::vector<uint8_t>& out);
 
 // Pulls pictures from `input` and returns them upright; end frames pass
 // through unchanged. Level 2 of the log names the turn once, at creation.

@@ -1,3 +1,5 @@
+#include "transcode/orientation_stage.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +9,6 @@
 #include "exception.hpp"
 #include "support/capture_log.hpp"
 #include "support/frames.hpp"
-#include "transcode/orientation_stage.hpp"
 
 namespace {
 
@@ -17,13 +18,14 @@ using vantor::video::frame_t;
 
 // Turns a plane one sample at a time: a quarter turn clockwise moves (x, y)
 // of a W x H plane to (H-1-y, x), repeated; the mirror then takes x to W-1-x.
-std::vector<uint16_t> turn_naively(const std::vector<uint16_t>& in, uint32_t width,
-                                   uint32_t height, orientation_t orientation) {
+std::vector<uint16_t> turn_naively(const std::vector<uint16_t>& in, uint32_t width, uint32_t height,
+                                   orientation_t orientation) {
   std::vector<uint16_t> plane = in;
   for (int turn = 0; turn < orientation.rotation / 90; ++turn) {
     std::vector<uint16_t> turned(plane.size());
     for (uint32_t y = 0; y < height; ++y)
-      for (uint32_t x = 0; x < width; ++x) turned[size_t{x} * height + (height - 1 - y)] = plane[size_t{y} * width + x];
+      for (uint32_t x = 0; x < width; ++x)
+        turned[size_t{x} * height + (height - 1 - y)] = plane[size_t{y} * width + x];
     plane.swap(turned);
     std::swap(width, height);
   }
@@ -42,8 +44,8 @@ planes_t turn_naively(const planes_t& in, orientation_t orientation) {
                   turn_naively(in.v, in.width / 2, in.height / 2, orientation)};
 }
 
-const orientation_t all_orientations[] = {{0, false},  {90, false},  {180, false}, {270, false},
-                                          {0, true},   {90, true},   {180, true},  {270, true}};
+const orientation_t all_orientations[] = {{0, false}, {90, false}, {180, false}, {270, false},
+                                          {0, true},  {90, true},  {180, true},  {270, true}};
 const frame_t::format_t all_formats[] = {frame_t::format_t::nv12, frame_t::format_t::yuv420p,
                                          frame_t::format_t::yuv420p10le};
 
@@ -60,7 +62,8 @@ TEST(orientation_stage, turns_every_format_as_a_naive_turn_does) {
   struct size_t_ {
     uint32_t width, height;
   };
-  for (auto const [width, height] : {size_t_{38, 22}, size_t_{16, 48}, size_t_{136, 72}, size_t_{2, 6}}) {
+  for (auto const [width, height] :
+       {size_t_{38, 22}, size_t_{16, 48}, size_t_{136, 72}, size_t_{2, 6}}) {
     for (frame_t::format_t const format : all_formats) {
       bool const ten_bit = vantor::testing::is_ten_bit(format);
       planes_t const first = vantor::testing::make_pattern(width, height, ten_bit, 1);
@@ -93,7 +96,8 @@ TEST(orientation_stage, turns_every_format_as_a_naive_turn_does) {
 
 TEST(orientation_stage, passes_every_other_field_and_the_end_frame_through) {
   planes_t const pattern = vantor::testing::make_pattern(8, 4, false);
-  frame_t picture = vantor::testing::pack_frame(pattern, frame_t::format_t::yuv420p, 1234, 90000, false);
+  frame_t picture =
+      vantor::testing::pack_frame(pattern, frame_t::format_t::yuv420p, 1234, 90000, false);
   picture.range_ = frame_t::range_t::full;
   picture.matrix_ = frame_t::matrix_t::bt709;
   frame_t const end = vantor::testing::end_frame(5678, 90000);
@@ -121,13 +125,15 @@ TEST(orientation_stage, refuses_odd_sizes_and_names_the_turn_at_level_two) {
   picture.height_ = 4;
   picture.format_ = frame_t::format_t::yuv420p;
   picture.timescale_ = 1000;
-  picture.data_ = vantor::video::create_frame_data(9, 4, frame_t::format_t::yuv420p, {16, 128, 128});
+  picture.data_ =
+      vantor::video::create_frame_data(9, 4, frame_t::format_t::yuv420p, {16, 128, 128});
   vantor::testing::capture_log_t log(2);
   vantor::video::orientation_stage_t stage(
       log.context, vantor::testing::play({picture}, vantor::testing::end_frame(40)),
       orientation_t{90, true});
   EXPECT_EQ(log.starting_with("orientation: "),
-            std::vector<std::string>{"orientation: rotating pictures 90 degrees clockwise and mirroring"});
+            std::vector<std::string>{
+                "orientation: rotating pictures 90 degrees clockwise and mirroring"});
   try {
     stage();
     ADD_FAILURE() << "a 9x4 picture was turned";
@@ -137,7 +143,8 @@ TEST(orientation_stage, refuses_odd_sizes_and_names_the_turn_at_level_two) {
 
   vantor::testing::capture_log_t quiet(1);
   vantor::video::orientation_stage_t unlogged(
-      quiet.context, vantor::testing::play({}, vantor::testing::end_frame(0)), orientation_t{180, false});
+      quiet.context, vantor::testing::play({}, vantor::testing::end_frame(0)),
+      orientation_t{180, false});
   EXPECT_TRUE(quiet.lines.empty());
 }
 

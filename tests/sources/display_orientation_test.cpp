@@ -29,17 +29,26 @@ TEST(display_orientation, reads_rotations_and_flips_of_ffmpeg_matrices) {
     orientation_t expected;
   };
   case_t const cases[] = {
-      {0, false, false, {0, false}},      {90, false, false, {90, false}},
-      {-90, false, false, {270, false}},  {180, false, false, {180, false}},
-      {-180, false, false, {180, false}}, {-270, false, false, {90, false}},
-      {0, true, false, {0, true}},        {90, true, false, {90, true}},
-      {-90, true, false, {270, true}},    {180, true, false, {180, true}},
+      {0, false, false, {0, false}},
+      {90, false, false, {90, false}},
+      {-90, false, false, {270, false}},
+      {180, false, false, {180, false}},
+      {-180, false, false, {180, false}},
+      {-270, false, false, {90, false}},
+      {0, true, false, {0, true}},
+      {90, true, false, {90, true}},
+      {-90, true, false, {270, true}},
+      {180, true, false, {180, true}},
       // A top-bottom flip is a half turn and a mirror.
-      {0, false, true, {180, true}},      {90, false, true, {270, true}},
-      {0, true, true, {180, false}},      {90, true, true, {270, false}},
+      {0, false, true, {180, true}},
+      {90, false, true, {270, true}},
+      {0, true, true, {180, false}},
+      {90, true, true, {270, false}},
       // Other angles go to the nearest quarter turn.
-      {44, false, false, {0, false}},     {46, false, false, {90, false}},
-      {100, false, false, {90, false}},   {350, false, false, {0, false}},
+      {44, false, false, {0, false}},
+      {46, false, false, {90, false}},
+      {100, false, false, {90, false}},
+      {350, false, false, {0, false}},
       {185, true, false, {180, true}},
   };
   for (case_t const& c : cases) {
@@ -66,13 +75,14 @@ TEST(display_orientation, the_file_source_reads_it_into_the_track) {
     const char* file;
     const char* expected;
   };
-  for (case_t const c : {case_t{"rotation_h264_cw90.mp4", "90"},
-                         case_t{"rotation_h264_cw180.mp4", "180"},
-                         case_t{"rotation_hevc10_cw270.mp4", "270"},
-                         case_t{"rotation_h264_cw90_mirror.mp4", "90 mirrored"},
-                         case_t{"h264_high_bframes.mp4", "0"}}) {
+  for (case_t const c :
+       {case_t{"rotation_h264_cw90.mp4", "90"}, case_t{"rotation_h264_cw180.mp4", "180"},
+        case_t{"rotation_hevc10_cw270.mp4", "270"},
+        case_t{"rotation_h264_cw90_mirror.mp4", "90 mirrored"},
+        case_t{"h264_high_bframes.mp4", "0"}}) {
     std::string const dir = std::string(c.file).rfind("rotation_", 0) == 0 ? "corpus/" : "";
-    auto const source = vantor::tools::file_sample_source_t::open(vantor::testing::clip_path(dir + c.file));
+    auto const source =
+        vantor::tools::file_sample_source_t::open(vantor::testing::clip_path(dir + c.file));
     EXPECT_EQ(text_of(source->trak().orientation), c.expected) << c.file;
   }
 }

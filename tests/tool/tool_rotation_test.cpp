@@ -87,23 +87,33 @@ box_t picture_box(const fs::path& raw, uint32_t width, uint32_t height) {
 
 TEST_F(tool_rotation, fit_and_the_default_size_use_the_upright_picture) {
   // Upright 240x320 in a square frame is pillarboxed; as stored, letterboxed.
-  ASSERT_EQ(run({corpus_clip("rotation_h264_cw90.mp4"), "--size", "320x320", "--fit", "--raw", "up.yuv"}), 0) << err_;
+  ASSERT_EQ(
+      run({corpus_clip("rotation_h264_cw90.mp4"), "--size", "320x320", "--fit", "--raw", "up.yuv"}),
+      0)
+      << err_;
   EXPECT_EQ(picture_box(work_ / "up.yuv", 320, 320), (box_t{40, 0, 280, 320}));
   // 160x240 stored of 2:1 pixels is 320x240 shown; upright, the pixels are 1:2.
-  ASSERT_EQ(run({corpus_clip("rotation_h264_sar2_cw90.mp4"), "--size", "320x320", "--fit", "--raw", "sar.yuv"}), 0) << err_;
+  ASSERT_EQ(run({corpus_clip("rotation_h264_sar2_cw90.mp4"), "--size", "320x320", "--fit", "--raw",
+                 "sar.yuv"}),
+            0)
+      << err_;
   EXPECT_EQ(picture_box(work_ / "sar.yuv", 320, 320), (box_t{40, 0, 280, 320}));
   ASSERT_EQ(run({corpus_clip("rotation_h264_cw90_mirror.mp4"), "--size", "320x320", "--fit",
-                 "--no-autorotate", "--raw", "stored.yuv"}), 0) << err_;
+                 "--no-autorotate", "--raw", "stored.yuv"}),
+            0)
+      << err_;
   EXPECT_EQ(picture_box(work_ / "stored.yuv", 320, 320), (box_t{0, 40, 320, 280}));
 
-  ASSERT_EQ(run({corpus_clip("rotation_hevc10_cw270.mp4"), "-o", "jpegs", "--log-level", "2"}), 0) << err_;
-  EXPECT_NE(err_.find("orientation: rotating pictures 270 degrees clockwise"), std::string::npos) << err_;
+  ASSERT_EQ(run({corpus_clip("rotation_hevc10_cw270.mp4"), "-o", "jpegs", "--log-level", "2"}), 0)
+      << err_;
+  EXPECT_NE(err_.find("orientation: rotating pictures 270 degrees clockwise"), std::string::npos)
+      << err_;
   std::string const jpeg = read_file(work_ / "jpegs" / "000001.jpg");
   tjhandle const handle = tjInitDecompress();
   int width = 0, height = 0, subsampling = 0, colorspace = 0;
   auto* const data = reinterpret_cast<unsigned char*>(const_cast<char*>(jpeg.data()));
-  int const header = tjDecompressHeader3(handle, data, jpeg.size(), &width, &height, &subsampling,
-                                         &colorspace);
+  int const header =
+      tjDecompressHeader3(handle, data, jpeg.size(), &width, &height, &subsampling, &colorspace);
   tjDestroy(handle);
   ASSERT_EQ(header, 0);
   EXPECT_EQ(width, 240);
@@ -113,7 +123,9 @@ TEST_F(tool_rotation, fit_and_the_default_size_use_the_upright_picture) {
 TEST_F(tool_rotation, help_says_pictures_turn_upright_unless_no_autorotate) {
   ASSERT_EQ(run({"--help"}), 0);
   EXPECT_NE(out_.find("--no-autorotate"), std::string::npos);
-  EXPECT_NE(out_.find("By default pictures\n                      are turned upright"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("By default pictures\n                      are turned upright"),
+            std::string::npos)
+      << out_;
   std::vector<const char*> arguments{"vantor-transcode", "in.mp4", "--no-autorotate"};
   EXPECT_TRUE(vantor::tools::parse_tool_options(2, arguments.data()).autorotate);
   EXPECT_FALSE(vantor::tools::parse_tool_options(3, arguments.data()).autorotate);
