@@ -65,12 +65,14 @@ deb-aarch64: build-aarch64
 	cd $(AARCH64_BUILD) && cpack -G DEB > /dev/null
 	scripts/check-deb.sh $(AARCH64_BUILD)/vantor-ffmpeg_*_arm64.deb
 
-# Micro-benchmarks of the copy routines and the end-to-end comparison with
-# the ffmpeg CLI of the same FFmpeg; writes bench/results.md.
+# Micro-benchmarks of the copy routines and of the orientation stage beside a
+# copy, and the end-to-end comparison with the ffmpeg CLI of the same FFmpeg;
+# writes bench/results.md.
 bench: configure
 	cmake -S . -B $(BUILD) -DVANTOR_BUILD_BENCH=ON
 	cmake --build $(BUILD) -j $(JOBS)
 	$(BUILD)/bin/bench_image_copy --benchmark_min_time=0.3 | tee $(BUILD)/bench_image_copy.txt
+	$(BUILD)/bin/bench_orientation --benchmark_min_time=0.3 | tee $(BUILD)/bench_orientation.txt
 	bench/run_e2e.py --build $(BUILD) --ffmpeg-prefix "$$(cat $(FFMPEG_PREFIX_FILE))" \
 	  --runs 9 --micro $(BUILD)/bench_image_copy.txt
 

@@ -13,6 +13,7 @@ extern "C" {
 }
 
 #include "buckets.hpp"
+#include "sources/display_orientation.hpp"
 #include "exception.hpp"
 
 namespace vantor::tools {
@@ -207,6 +208,7 @@ void file_sample_source_t::impl_t::describe_track() {
                                                       static_cast<unsigned>(sar.den)};
   }
   trak.media_timescale = static_cast<uint32_t>(time_base.den);
+  trak.orientation = orientation_of_stream(*stream);
   // avcC and hvcC records start with configurationVersion 1; Annex B
   // extradata starts with a start code, and its samples are Annex B too.
   if (par->extradata_size > 0 && par->extradata[0] == 1) {

@@ -131,6 +131,8 @@ tool_options_t parse_tool_options(int argc, const char* const* argv) {
       options.rect = parse_rect(value());
     } else if (argument == "--fit") {
       options.fit = true;
+    } else if (argument == "--no-autorotate") {
+      options.autorotate = false;
     } else if (argument == "--quality") {
       options.quality = parse_quality(value());
     } else if (argument == "--raw") {
@@ -208,6 +210,11 @@ filter and the JPEG encoder are loaded from the plug-in modules.
   --fit               with --size: the largest centred rectangle that keeps the
                       picture's display aspect ratio (letterbox or pillarbox)
                       (default: off, the picture is stretched to --size)
+  --no-autorotate     keep the pictures as they are stored. By default pictures
+                      are turned upright as the file's display matrix says
+                      (phone videos are often stored sideways): rotated by 90,
+                      180 or 270 degrees and mirrored; --size, --fit and the
+                      aspect ratio then apply to the upright picture
   --quality N         JPEG quality from 0 (smallest files) to 100 (best pictures)
                       (default: the JPEG module's own, 30)
   --raw FILE          write the decoded (and scaled) pictures' planes back to back to

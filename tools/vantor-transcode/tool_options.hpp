@@ -27,6 +27,7 @@ struct tool_options_t {
   std::optional<picture_size_t> size;
   std::optional<picture_rect_t> rect;
   bool fit = false;
+  bool autorotate = true;  // turn pictures upright as the file's display matrix says
   std::optional<std::string> quality;  // passed to the JPEG module as given
   std::optional<std::string> raw;      // a file name, or "-" for standard output
   int log_level = 1;

@@ -15,6 +15,7 @@
 #include "sample_trace.hpp"
 #include "sources/file_sample_source.hpp"
 #include "sources/fit_rect.hpp"
+#include "transcode/orientation_stage.hpp"
 
 namespace vantor::tools {
 
@@ -127,16 +128,32 @@ opened_input_t open_input(const std::string& path) {
   return input;
 }
 
-// Decoder, then the resize filter when a size is asked for. `description`
-// is what the JPEG encoder is told about the pictures that come out.
+// The track as shown once the orientation stage has turned it upright.
+trak_t upright_trak(trak_t trak) {
+  if (trak.orientation.swaps_axes()) {
+    std::swap(trak.width, trak.height);
+    if (trak.sar) trak.sar = fraction_t<unsigned int, unsigned int>{trak.sar->den, trak.sar->num};
+  }
+  trak.orientation = {};
+  return trak;
+}
+
+// Decoder, the orientation stage unless the stored orientation is kept,
+// then the resize filter when a size is asked for. `description` is what
+// the JPEG encoder is told about the pictures that come out.
 std::unique_ptr<video::frame_source_t> build_picture_chain(
     host_context_t& host, const video_decoder_plugin_t& decoder, const char* decoder_name,
     opened_input_t& input, const output_plugins_t& plugins, const tool_options_t& options,
     video_description_t& description) {
-  trak_t const trak = input.trak;
+  bool const turn = options.autorotate && !input.trak.orientation.is_identity();
+  trak_t const trak = turn ? upright_trak(input.trak) : input.trak;
   std::unique_ptr<video::frame_source_t> pictures =
       decoder.create(host, std::make_unique<sample_trace_t>(std::move(input.source), host.log_context),
                      transcoder_config_t{decoder_name, {}});
+  if (turn) {
+    pictures = std::make_unique<video::orientation_stage_t>(host.log_context, std::move(pictures),
+                                                            input.trak.orientation);
+  }
   description = video_description_t{trak.sar};
   if (plugins.resize_filter) {
     picture_rect_t rect{0, 0, options.size->width, options.size->height};

@@ -37,18 +37,22 @@ corpus_table_begin() {
 #   TOOL_ARGS  extra vantor-transcode arguments, or "-"
 #   FFMPEG_ARGS extra output-side arguments of the reference decode, e.g.
 #              -vf transpose=clock for a reference rotated explicitly
+# CORPUS_INPUT_ARGS, when set, holds input-side arguments of the reference
+# decode, split at blanks (e.g. CORPUS_INPUT_ARGS=-noautorotate).
 corpus_reference() {
   local section=$1 file=$2 pix_fmt=$3 exit_status=$4 tool_args=$5 notes=$6
   shift 6
+  local -a input_args=()
+  read -ra input_args <<< "${CORPUS_INPUT_ARGS:-}"
   local path="$CORPUS_DIR/$file"
   [[ -f $path ]] || corpus_die "$file was not made"
   local bytes
   bytes=$(stat -c %s "$path")
   ((bytes <= MAX_CORPUS_CLIP_BYTES)) || corpus_die "$file is $bytes bytes, above $MAX_CORPUS_CLIP_BYTES"
   local frames md5
-  frames=$("$FFMPEG" -nostdin -v error -i "$path" -map 0:v:0 -fps_mode passthrough "$@" \
+  frames=$("$FFMPEG" -nostdin -v error "${input_args[@]}" -i "$path" -map 0:v:0 -fps_mode passthrough "$@" \
     -pix_fmt "$pix_fmt" -f framemd5 - | grep -vc '^#' || true)
-  md5=$("$FFMPEG" -nostdin -v error -i "$path" -map 0:v:0 -fps_mode passthrough "$@" \
+  md5=$("$FFMPEG" -nostdin -v error "${input_args[@]}" -i "$path" -map 0:v:0 -fps_mode passthrough "$@" \
     -pix_fmt "$pix_fmt" -f rawvideo - | md5sum | cut -d' ' -f1)
   # Where ffmpeg's choice of pictures is itself an artefact, only the count
   # is compared; the row's notes say why.
