@@ -47,4 +47,23 @@ picture_rect_t fit_rect(uint32_t src_width, uint32_t src_height,
   return rect;
 }
 
+picture_size_t complete_size(uint32_t src_width, uint32_t src_height,
+                             const std::optional<fraction_t<unsigned int, unsigned int>>& sar,
+                             picture_size_t size) {
+  VANTOR_CHECK(src_width > 0 && src_height > 0);
+  if (size.width != 0 && size.height != 0) return size;
+  VANTOR_CHECK(size.width != 0 || size.height != 0);
+  bool const square = !sar || sar->num == 0 || sar->den == 0;
+  wide_t const display_w = wide_t{src_width} * (square ? 1u : sar->num);
+  wide_t const display_h = wide_t{src_height} * (square ? 1u : sar->den);
+  // Even and at most 32768: a sliver of a picture must not ask for gigapixels.
+  constexpr uint32_t largest_side = 32768;
+  if (size.height == 0) {
+    size.height = nearest_even(wide_t{size.width} * display_h, display_w, largest_side);
+  } else {
+    size.width = nearest_even(wide_t{size.height} * display_w, display_h, largest_side);
+  }
+  return size;
+}
+
 }  // namespace vantor::tools

@@ -33,4 +33,11 @@ picture_rect_t fit_rect(uint32_t src_width, uint32_t src_height,
                         const std::optional<fraction_t<unsigned int, unsigned int>>& sar,
                         picture_size_t frame);
 
+// `size` with its missing side (0) filled in from the display aspect ratio of
+// a `src_width` x `src_height` picture of sample aspect ratio `sar`, rounded
+// to even (at least 2). A size with both sides is returned as it is.
+picture_size_t complete_size(uint32_t src_width, uint32_t src_height,
+                             const std::optional<fraction_t<unsigned int, unsigned int>>& sar,
+                             picture_size_t size);
+
 }  // namespace vantor::tools

@@ -4,6 +4,8 @@
 #include <limits>
 #include <string_view>
 
+#include "time_value.hpp"
+
 namespace vantor::tools {
 
 namespace {
@@ -36,11 +38,32 @@ std::optional<std::vector<uint32_t>> parse_numbers(std::string_view text, char s
   return numbers;
 }
 
+// "320x" and "x180" give one side; the other follows the aspect ratio.
+std::optional<picture_size_t> parse_one_side(std::string_view text) {
+  bool const width_only = text.size() > 1 && text.back() == 'x';
+  bool const height_only = text.size() > 1 && text.front() == 'x';
+  if (width_only == height_only) return std::nullopt;
+  auto const side = parse_number(width_only ? text.substr(0, text.size() - 1) : text.substr(1),
+                                 std::numeric_limits<uint32_t>::max());
+  if (!side) return std::nullopt;
+  uint32_t const value = static_cast<uint32_t>(*side);
+  return width_only ? picture_size_t{value, 0} : picture_size_t{0, value};
+}
+
 picture_size_t parse_size(std::string_view text) {
+  if (std::optional<picture_size_t> const one_side = parse_one_side(text)) {
+    uint32_t const side = one_side->width ? one_side->width : one_side->height;
+    if (side == 0 || side % 2 != 0) {
+      throw usage_error_t("--size " + std::string(text) +
+                          ": the side must be even and above 0 (4:2:0 pictures have half-size chroma)");
+    }
+    return *one_side;
+  }
   auto const numbers = parse_numbers(text, 'x', 2);
   if (!numbers) {
     throw usage_error_t("--size '" + std::string(text) +
-                        "' is not a size; write it as WIDTHxHEIGHT, e.g. --size 640x360");
+                        "' is not a size; write it as WIDTHxHEIGHT, e.g. --size 640x360, or give one "
+                        "side, e.g. --size 320x");
   }
   picture_size_t const size{(*numbers)[0], (*numbers)[1]};
   if (size.width == 0 || size.height == 0)
@@ -81,6 +104,22 @@ int parse_log_level(std::string_view text) {
   auto const level = parse_number(text, 4);
   if (!level) throw usage_error_t("--log-level '" + std::string(text) + "' is not a level from 0 to 4");
   return static_cast<int>(*level);
+}
+
+int64_t parse_time(std::string_view option, std::string_view text) {
+  std::optional<int64_t> const time = parse_time_value(text);
+  if (!time) {
+    throw usage_error_t(std::string(option) + " '" + std::string(text) +
+                        "' is not a time; write e.g. 10s, 2.5s, 500ms, 1m, 7 (seconds) or 00:01:30.500");
+  }
+  return *time;
+}
+
+uint32_t parse_count(std::string_view text) {
+  auto const count = parse_number(text, std::numeric_limits<uint32_t>::max());
+  if (!count) throw usage_error_t("--count '" + std::string(text) + "' is not a number of pictures");
+  if (*count == 0) throw usage_error_t("--count 0: at least one picture must be asked for");
+  return static_cast<uint32_t>(*count);
 }
 
 unsigned parse_jobs(std::string_view text) {
@@ -148,6 +187,19 @@ tool_options_t parse_tool_options(int argc, const char* const* argv) {
         throw usage_error_t("--batch needs a list file, or - for standard input");
     } else if (argument == "--jobs") {
       options.jobs = parse_jobs(value());
+    } else if (argument == "--every") {
+      options.every = parse_time(argument, value());
+      if (*options.every == 0) throw usage_error_t("--every 0: the interval must be above 0");
+    } else if (argument == "--count") {
+      options.count = parse_count(value());
+    } else if (argument == "--keyframes") {
+      options.keyframes = true;
+    } else if (argument == "--start") {
+      options.start = parse_time(argument, value());
+    } else if (argument == "--end") {
+      options.end = parse_time(argument, value());
+    } else if (argument == "--keep-flat") {
+      options.keep_flat = true;
     } else {
       throw usage_error_t("unknown option '" + std::string(argument) + "'");
     }
@@ -167,6 +219,17 @@ tool_options_t parse_tool_options(int argc, const char* const* argv) {
     throw usage_error_t("--jobs sets how many inputs of --batch LIST run at once; give --batch");
   }
 
+  if (options.every && options.count)
+    throw usage_error_t("--every and --count both set the marks; give only one of them");
+  if (options.start && options.end && *options.end <= *options.start) {
+    throw usage_error_t("--end " + time_text(*options.end) + " is not after --start " +
+                        time_text(*options.start));
+  }
+  if (options.size && (options.size->width == 0 || options.size->height == 0) &&
+      (options.rect || options.fit)) {
+    throw usage_error_t(std::string(options.fit ? "--fit" : "--rect") +
+                        " needs both sides of --size; one side alone already keeps the aspect ratio");
+  }
   if (options.rect && options.fit)
     throw usage_error_t("--rect and --fit both place the picture; give only one of them");
   if ((options.rect || options.fit) && !options.size)
@@ -202,7 +265,9 @@ filter and the JPEG encoder are loaded from the plug-in modules.
   -o, --output DIR    folder for the JPEG files DIR/000001.jpg, DIR/000002.jpg, ...;
                       created if missing, existing files of the same name are
                       replaced (default: out)
-  --size WxH          scale every picture to W x H pixels; both even
+  --size WxH          scale every picture to W x H pixels; both even. One side
+                      alone (320x or x180) sets that side, and the other follows
+                      the display aspect ratio, rounded to even
                       (default: keep the decoded size)
   --rect X,Y,W,H      with --size: scale the picture to W x H and place it at X,Y in a
                       black frame of --size; all even, inside the frame
@@ -215,6 +280,21 @@ filter and the JPEG encoder are loaded from the plug-in modules.
                       (phone videos are often stored sideways): rotated by 90,
                       180 or 270 degrees and mirrored; --size, --fit and the
                       aspect ratio then apply to the upright picture
+  --every DURATION    one picture per interval: for each mark start, start+D,
+                      ... the first picture at or after it. DURATION: 10s, 2.5s,
+                      500ms, 1m, or plain seconds
+  --count N           N pictures spread evenly over the range, at the marks
+                      (i + 0.5) * length / N; --count 1 is a poster from the
+                      middle
+  --keyframes         only keyframes: alone, every keyframe; with --every or
+                      --count, each mark takes the first keyframe at or after it
+  --start T, --end T  the time range to take pictures from (end exclusive), in
+                      the same units or as hh:mm:ss.mmm (default: the whole video)
+  --keep-flat         with --every or --count, take the picture at the mark
+                      even when it is nearly one colour. By default such a
+                      picture (a black fade, a plain title card: its luma spread
+                      between the 1st and 99th percentile is at most 16 of 255
+                      levels) gives way to the next one before the next mark
   --quality N         JPEG quality from 0 (smallest files) to 100 (best pictures)
                       (default: the JPEG module's own, 30)
   --raw FILE          write the decoded (and scaled) pictures' planes back to back to

@@ -24,6 +24,7 @@ struct tool_options_t {
   std::string input;
   std::string output_dir = "out";
   bool output_dir_given = false;
+  // One side may be 0: it then follows the display aspect ratio.
   std::optional<picture_size_t> size;
   std::optional<picture_rect_t> rect;
   bool fit = false;
@@ -35,6 +36,16 @@ struct tool_options_t {
   bool version = false;
   std::optional<std::string> batch_list;  // a file of input paths, or "-" for standard input
   std::optional<unsigned> jobs;           // with batch_list; none: one per core
+
+  // Which pictures to write; times in microseconds.
+  std::optional<int64_t> every;
+  std::optional<uint32_t> count;
+  bool keyframes = false;
+  std::optional<int64_t> start;
+  std::optional<int64_t> end;
+  bool keep_flat = false;
+
+  bool chooses_pictures() const noexcept { return every || count || keyframes || start || end; }
 };
 
 // The most chains --jobs runs at once.

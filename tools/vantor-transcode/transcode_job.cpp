@@ -1,6 +1,7 @@
 #include "transcode_job.hpp"
 
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <new>
 #include <optional>
@@ -13,9 +14,11 @@
 #include "plugin_loader.hpp"
 #include "progress_meter.hpp"
 #include "sample_trace.hpp"
+#include "time_value.hpp"
 #include "sources/file_sample_source.hpp"
 #include "sources/fit_rect.hpp"
 #include "transcode/orientation_stage.hpp"
+#include "transcode/picture_picker.hpp"
 
 namespace vantor::tools {
 
@@ -138,13 +141,46 @@ trak_t upright_trak(trak_t trak) {
   return trak;
 }
 
-// Decoder, the orientation stage unless the stored orientation is kept,
-// then the resize filter when a size is asked for. `description` is what
+// The video's length in microseconds; none when the file does not say.
+std::optional<int64_t> duration_microseconds(const trak_t& trak) {
+  if (trak.duration == 0 || trak.media_timescale == 0) return std::nullopt;
+  unsigned __int128 const scaled = static_cast<unsigned __int128>(trak.duration) * 1'000'000 / trak.media_timescale;
+  if (scaled > static_cast<unsigned __int128>(std::numeric_limits<int64_t>::max())) return std::nullopt;
+  return static_cast<int64_t>(scaled);
+}
+
+// The pictures the options ask for, in a video of `trak`'s length.
+video::picture_choice_t picture_choice(const tool_options_t& options, const trak_t& trak,
+                                       const std::string& path) {
+  video::picture_choice_t choice;
+  choice.start = options.start.value_or(0);
+  choice.every = options.every;
+  choice.count = options.count;
+  choice.keyframes_only = options.keyframes;
+  choice.skip_flat = !options.keep_flat && choice.has_marks();
+  std::optional<int64_t> const length = duration_microseconds(trak);
+  choice.end = options.end;
+  if (length) {
+    if (choice.start >= *length) {
+      throw input_error_t(path + ": --start " + time_text(choice.start) +
+                          " lies beyond the end of the video (" + time_text(*length) + ")");
+    }
+    if (!choice.end || *choice.end > *length) choice.end = *length;
+  } else if (options.count && !options.end) {
+    throw input_error_t(path + ": --count spreads the pictures over the video's length, which the "
+                               "file does not give; give --end as well");
+  }
+  return choice;
+}
+
+// Decoder, the orientation stage unless the stored orientation is kept, the
+// picture picker when only some pictures are wanted, then the resize filter
+// when a size is asked for. `description` is what
 // the JPEG encoder is told about the pictures that come out.
 std::unique_ptr<video::frame_source_t> build_picture_chain(
     host_context_t& host, const video_decoder_plugin_t& decoder, const char* decoder_name,
     opened_input_t& input, const output_plugins_t& plugins, const tool_options_t& options,
-    video_description_t& description) {
+    const std::string& path, video_description_t& description) {
   bool const turn = options.autorotate && !input.trak.orientation.is_identity();
   trak_t const trak = turn ? upright_trak(input.trak) : input.trak;
   std::unique_ptr<video::frame_source_t> pictures =
@@ -154,13 +190,20 @@ std::unique_ptr<video::frame_source_t> build_picture_chain(
     pictures = std::make_unique<video::orientation_stage_t>(host.log_context, std::move(pictures),
                                                             input.trak.orientation);
   }
+  // Pictures not chosen are never scaled or encoded.
+  if (options.chooses_pictures()) {
+    pictures = std::make_unique<video::picture_picker_t>(host.log_context, std::move(pictures),
+                                                         picture_choice(options, input.trak, path));
+  }
   description = video_description_t{trak.sar};
   if (plugins.resize_filter) {
-    picture_rect_t rect{0, 0, options.size->width, options.size->height};
+    picture_size_t const size = complete_size(trak.width ? trak.width : 1, trak.height ? trak.height : 1,
+                                              trak.sar, *options.size);
+    picture_rect_t rect{0, 0, size.width, size.height};
     if (options.rect) rect = *options.rect;
-    if (options.fit) rect = fit_rect(trak.width, trak.height, trak.sar, *options.size);
-    pictures = plugins.resize_filter->create(host, std::move(pictures), options.size->width,
-                                             options.size->height, rect.x, rect.y, rect.width,
+    if (options.fit) rect = fit_rect(trak.width, trak.height, trak.sar, size);
+    pictures = plugins.resize_filter->create(host, std::move(pictures), size.width,
+                                             size.height, rect.x, rect.y, rect.width,
                                              rect.height, transcoder_config_t{resize_filter_name, {}});
     // Scaled pictures have the aspect ratio of their rectangle: square pixels
     // with --fit, and no better guess for a stretched picture.
@@ -258,7 +301,8 @@ transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log
   try {
     video_description_t description;
     std::unique_ptr<video::frame_source_t> pictures =
-        build_picture_chain(host, decoder, decoder_name, input, plugins, options, description);
+        build_picture_chain(host, decoder, decoder_name, input, plugins, options, job.input,
+                            description);
     pictures = std::make_unique<frame_tap_t>(
         std::move(pictures),
         picture_observer_t(progress, !plugins.resize_filter && !options.raw, stop_reason));

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "log_context.hpp"
+#include "transcode/video_base.hpp"
+
+namespace vantor::video {
+
+// Which pictures a thumbnail job wants. Times are in microseconds of the
+// presentation timeline, the pictures' own pts.
+struct picture_choice_t {
+  int64_t start = 0;              // pictures before it are passed over
+  std::optional<int64_t> end;     // the range ends here (exclusive); none: the stream's end
+  std::optional<int64_t> every;   // one picture per interval, marks at start, start+every, ...
+  std::optional<uint32_t> count;  // N pictures, marks at start + (i + 0.5) * (end - start) / N
+  bool keyframes_only = false;    // candidates are keyframes only
+  bool skip_flat = false;         // a nearly one-colour candidate gives way to the next
+
+  // Whether pictures are chosen at marks rather than all passed on.
+  bool has_marks() const noexcept { return every || count; }
+};
+
+// A picture whose luma hardly varies (a black fade, a plain title card): the
+// spread between its 1st and 99th percentile luma, in 8-bit levels, is at
+// most this.
+inline constexpr unsigned flat_luma_spread = 16;
+
+// The 1st-to-99th percentile spread of a picture's luma in 8-bit levels
+// (10-bit samples count a quarter), sampled on a grid of every 4th sample.
+unsigned luma_spread(const frame_t& frame);
+
+// A frame source that passes on only the chosen pictures of its upstream:
+// with marks, each mark takes the first candidate at or after it (a flat
+// one gives way to the next candidate before the next mark, and is taken
+// when none follows); without marks, every candidate in the range. Its
+// end frame carries the end of the range, so the last picture lasts until
+// there. Once the range is over, it pulls nothing more upstream.
+class picture_picker_t final : public frame_source_t {
+ public:
+  // Throws 13 when the choice is inconsistent: count without an end,
+  // every or count of 0, both of them, or an end not after the start.
+  picture_picker_t(log_context_t& log_context, std::unique_ptr<frame_source_t> input,
+                   picture_choice_t choice);
+  frame_t operator()() override;
+
+  uint64_t pictures_seen() const noexcept { return pictures_seen_; }
+  uint64_t pictures_chosen() const noexcept { return pictures_chosen_; }
+
+ private:
+  frame_t chose(frame_t frame);
+  // The mark a picture at `pts` must reach, compared exactly.
+  bool at_or_after(const frame_t& frame, int64_t microseconds) const;
+  std::optional<int64_t> mark(uint64_t index) const;
+  void pass_marks_up_to(const frame_t& frame);
+  frame_t end_frame(frame_t upstream_end);
+
+  log_context_t& log_context_;
+  std::unique_ptr<frame_source_t> input_;
+  picture_choice_t choice_;
+  uint64_t mark_index_ = 0;
+  std::optional<frame_t> held_;      // pulled, to be looked at again
+  std::optional<frame_t> fallback_;  // the first, flat candidate of the current mark
+  std::optional<frame_t> end_;       // once the range is over
+  uint64_t pictures_seen_ = 0;
+  uint64_t pictures_chosen_ = 0;
+  uint64_t last_pts_ = 0;
+  uint32_t last_timescale_ = 0;
+  bool chose_any_ = false;
+};
+
+}  // namespace vantor::video
