@@ -15,6 +15,7 @@
 #include "sample_trace.hpp"
 #include "sources/file_sample_source.hpp"
 #include "sources/fit_rect.hpp"
+#include "transcode/presentation_window.hpp"
 
 namespace vantor::tools {
 
@@ -107,6 +108,8 @@ struct opened_input_t {
   std::unique_ptr<file_sample_source_t> source;
   file_stream_info_t info;
   trak_t trak;
+  uint64_t presentation_start = 0;
+  std::shared_ptr<const source_fault_t> fault;  // reported once the chain has drained
 };
 
 opened_input_t open_input(const std::string& path) {
@@ -118,6 +121,8 @@ opened_input_t open_input(const std::string& path) {
   }
   input.info = input.source->stream_info();
   input.trak = input.source->trak();
+  input.presentation_start = input.source->presentation_start();
+  input.fault = input.source->fault();
   if (!is_supported_pixel_format(input.info.pixel_format_name)) {
     throw input_error_t(path + ": unsupported pixel format " + input.info.pixel_format_name +
                         " (4:2:0 video, 8 or 10 bits, is supported)");
@@ -137,6 +142,7 @@ std::unique_ptr<video::frame_source_t> build_picture_chain(
   std::unique_ptr<video::frame_source_t> pictures =
       decoder.create(host, std::make_unique<sample_trace_t>(std::move(input.source), host.log_context),
                      transcoder_config_t{decoder_name, {}});
+  pictures = std::make_unique<video::presentation_window_t>(std::move(pictures), input.presentation_start);
   description = video_description_t{trak.sar};
   if (plugins.resize_filter) {
     picture_rect_t rect{0, 0, options.size->width, options.size->height};
@@ -260,6 +266,8 @@ transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log
   }
   progress.finish();
   if (stop_reason) throw input_error_t(job.input + ": " + *stop_reason);
+  // A damaged file gives every picture before the damage, then fails.
+  if (input.fault->error) throw input_error_t(job.input + ": " + input_cause(job.input, input.fault->error->what()));
 
   transcode_summary_t summary;
   summary.seconds = progress.elapsed_seconds();
