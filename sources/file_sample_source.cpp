@@ -461,10 +461,15 @@ std::optional<full_sample_t> file_sample_source_t::impl_t::next_sample() {
   if (queue.size() >= 2 && queue[1].dts) {
     duration = checked(sub_ticks(*queue[1].dts, dts), name + ": its duration");
     if (duration < 0) {
+      // libavformat lays the edits of an MP4 edit list one after the other
+      // in decode time, each from its keyframe: a second edit starts over.
+      bool const mov = std::strncmp(context->iformat->name, "mov", 3) == 0;
       fail(vantor_result_check_failed, "decode times go backwards at sample " +
                                            std::to_string(queue[1].number) + " (" +
                                            std::to_string(*queue[1].dts) + " after " +
-                                           std::to_string(dts) + ")");
+                                           std::to_string(dts) + ")" +
+                                           (mov ? ": an edit list of several edits is not supported"
+                                                : ""));
     }
   } else if (current.duration > 0) {
     duration = current.duration;

@@ -129,6 +129,21 @@ TEST_F(file_source_timing, shown_samples_and_their_times_match_ffprobe) {
   }
 }
 
+TEST_F(file_source_timing, edit_list_of_two_edits_is_refused) {
+  auto source = file_sample_source_t::open(testing::clip_path("corpus/timing_two_edits.mp4"));
+  std::string message = "no exception";
+  try {
+    while (source->read_sample()) {
+    }
+  } catch (const exception& e) {
+    EXPECT_EQ(e.result(), vantor_result_check_failed);
+    message = e.what();
+  }
+  std::string const suffix = ": an edit list of several edits is not supported";
+  ASSERT_GE(message.size(), suffix.size()) << message;
+  EXPECT_EQ(message.substr(message.size() - suffix.size()), suffix) << message;
+}
+
 TEST_F(file_source_timing, unsupported_containers_are_named_with_the_supported_ones) {
   struct case_t {
     const char* name;

@@ -43,7 +43,7 @@ timing_row timing_start_delay.mp4 0 "empty edit of 1 s"
 # x265 makes open GOPs: a cut at a CRA leaves its leading pictures with
 # negative block times, which the Matroska demuxer gives no time.
 corpus_testsrc 5 320x240 hevc.mp4 -c:v libx265 -x265-params log-level=none:keyint=50 -crf 32
-"$FFMPEG" -nostdin -v error -y -ss 2.5 -i hevc.mp4 -c copy "$CORPUS_DIR/timing_negative_hevc.mkv"
+"$FFMPEG" -nostdin -v error -y -ss 2.5 -i hevc.mp4 -c copy -fflags +bitexact "$CORPUS_DIR/timing_negative_hevc.mkv"
 timing_row timing_negative_hevc.mkv 0 "HEVC cut at a CRA; leading blocks before time 0"
 
 # HLS in fragmented MP4: the initialization segment with a later segment,
@@ -77,7 +77,7 @@ timing_row timing_whole.flv 0 "FLV"
 corpus_testsrc 4 320x240 faststart.mp4 -c:v libx264 -bf 2 -g 25 -crf 30 -movflags +faststart
 timing_cut faststart.mp4 $(($(stat -c %s faststart.mp4) * 7 / 10)) "$CORPUS_DIR/timing_cut_faststart.mp4"
 timing_row timing_cut_faststart.mp4 1 "faststart MP4 cut at 70%"
-"$FFMPEG" -nostdin -v error -y -i faststart.mp4 -c copy cut.mkv
+"$FFMPEG" -nostdin -v error -y -i faststart.mp4 -c copy -fflags +bitexact cut.mkv
 timing_cut cut.mkv $(($(stat -c %s cut.mkv) * 7 / 10)) "$CORPUS_DIR/timing_cut.mkv"
 timing_row timing_cut.mkv 1 "Matroska cut at 70%"
 # Cut inside the first transport packet of a picture: the demuxer drops
@@ -88,3 +88,34 @@ cut_at=$("$FFPROBE" -v error -select_streams v:0 -show_entries packet=pos -of cs
   grep -v '^$' | tr -d , | sed -n 70p)
 timing_cut cut.ts $((cut_at + 150)) "$CORPUS_DIR/timing_cut.ts"
 timing_row timing_cut.ts 1 "MPEG-TS cut inside a transport packet"
+
+# Two edits (0-1 s and 3-4 s of the media): the tool refuses it, so the clip
+# has no row (Debian's ffmpeg shows the pictures of both edits); the source's
+# tests check the refusal. The moov is at the end, so growing the elst box
+# moves no sample.
+python3 - long.mp4 "$CORPUS_DIR/timing_two_edits.mp4" <<'PYTHON'
+import struct, sys
+data = bytearray(open(sys.argv[1], 'rb').read())
+def find(start, end, names, path):
+    at = start
+    while at < end:
+        size, kind = struct.unpack('>I4s', data[at:at + 8])
+        if kind == names[0]:
+            path.append(at)
+            return at if len(names) == 1 else find(at + 8, at + size, names[1:], path)
+        at += size
+    sys.exit('no ' + names[0].decode())
+path = []
+elst = find(0, len(data), [b'moov', b'trak', b'edts', b'elst'], path)
+old_size = struct.unpack('>I', data[elst:elst + 4])[0]
+# Movie timescale 1000, media timescale 12800, 1024 ticks of B-frame delay.
+edits = [(1000, 1024), (1000, 1024 + 3 * 12800)]
+body = struct.pack('>4sII', b'elst', 0, len(edits))
+for duration, media_time in edits:
+    body += struct.pack('>IiHH', duration, media_time, 1, 0)
+body = struct.pack('>I', len(body) + 4) + body
+data[elst:elst + old_size] = body
+for at in path[:-1]:
+    struct.pack_into('>I', data, at, struct.unpack('>I', data[at:at + 4])[0] + len(body) - old_size)
+open(sys.argv[2], 'wb').write(data)
+PYTHON
