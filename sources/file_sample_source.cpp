@@ -1,7 +1,9 @@
 #include "sources/file_sample_source.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
+#include <fstream>
 #include <limits>
 #include <utility>
 
@@ -68,7 +70,28 @@ const char* raw_example(AVCodecID id) {
                                 : "\"ffmpeg -i in.h264 -c copy out.mp4\"";
 }
 
+// Names the container of a file libavformat cannot open, from its first
+// bytes; empty when nothing is recognised.
+std::string sniff_container(const std::string& path) {
+  unsigned char head[16] = {};
+  std::ifstream file(path, std::ios::binary);
+  file.read(reinterpret_cast<char*>(head), sizeof head);
+  if (file.gcount() < 4) return {};
+  static const unsigned char asf_guid[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                             0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+  if (std::memcmp(head, "RIFF", 4) == 0) {
+    return file.gcount() >= 12 && std::memcmp(head + 8, "AVI ", 4) == 0 ? "AVI" : "RIFF";
+  }
+  if (head[0] == 0 && head[1] == 0 && head[2] == 1 && head[3] == 0xBA) return "MPEG program stream";
+  if (std::memcmp(head, "OggS", 4) == 0) return "Ogg";
+  if (file.gcount() == 16 && std::memcmp(head, asf_guid, 16) == 0) return "ASF (WMV)";
+  return {};
+}
+
 }  // namespace
+
+const char* const supported_containers_text =
+    "MP4, MOV, fragmented MP4 segments, Matroska, MPEG-TS, FLV and raw H.264/HEVC streams";
 
 struct file_sample_source_t::impl_t {
   std::string path;
@@ -82,8 +105,13 @@ struct file_sample_source_t::impl_t {
   std::deque<queued_packet_t> queue;
   uint64_t packets_read = 0;
   bool at_end = false;
-  std::optional<vantor::exception> fault;  // thrown once the queue before it is used up
+  std::optional<vantor::exception> fault;  // kept once the queue before it is used up
+  std::shared_ptr<source_fault_t> kept = std::make_shared<source_fault_t>();
+  bool keyframe_seen = false;
+  bool is_mpegts = false;
+  bool is_flv = false;  // its announced duration runs past the last picture's end
   int64_t shift = 0;                        // added to every time
+  uint64_t presentation_start = 0;          // presentation time 0 after the shift
   uint64_t first_dts = 0;
   std::optional<int64_t> last_dts;       // of the last packet queued
   int64_t last_duration = 0;             // of the last packet queued
@@ -136,6 +164,12 @@ void file_sample_source_t::impl_t::open(const std::string& file_path) {
   AVFormatContext* raw = nullptr;
   int result = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
   if (result < 0) {
+    if (result == AVERROR_INVALIDDATA) {
+      if (std::string const name = sniff_container(path); !name.empty()) {
+        fail(vantor_result_check_failed, "the " + name + " container is not supported (supported: " +
+                                             supported_containers_text + ")");
+      }
+    }
     fail(vantor_result_io_error, "cannot open the file: " + av_error_text(result) +
                                      (result == AVERROR_EOF ? " (the file is truncated)" : ""));
   }
@@ -216,6 +250,11 @@ void file_sample_source_t::impl_t::describe_track() {
   }
 
   if (std::optional<int64_t> duration = ticks(stream->duration); duration && *duration > 0) {
+    // A fragmented MP4 segment that does not start at 0 has its end time as
+    // the duration (its moov lists no samples).
+    std::optional<int64_t> const start = ticks(stream->start_time);
+    bool const fragmented = std::strncmp(context->iformat->name, "mov", 3) == 0 && stream->nb_frames == 0;
+    if (fragmented && start && *start > 0 && *start < *duration) *duration -= *start;
     trak.duration = static_cast<uint64_t>(*duration);
   } else if (context->duration > 0 &&
              context->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
@@ -228,6 +267,8 @@ void file_sample_source_t::impl_t::describe_track() {
   }
 
   info.container = context->iformat->name;
+  is_mpegts = info.container == "mpegts";
+  is_flv = info.container == "flv";
   info.stream_index = stream->index;
   info.pixel_format = par->format;
   if (const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(par->format))) {
@@ -253,8 +294,15 @@ bool file_sample_source_t::impl_t::read_packet() {
         set_fault(vantor_result_io_error,
                   "the file is truncated: it ends after " + std::to_string(packets_read) + " of " +
                       std::to_string(info.frame_count) + " samples");
+      } else if (is_mpegts && context->pb && avio_size(context->pb) > 0 &&
+                 avio_size(context->pb) % 188 != 0 && avio_size(context->pb) % 192 != 0 &&
+                 avio_size(context->pb) % 204 != 0) {
+        // A transport stream is a sequence of whole packets; its duration
+        // comes from its last times, so a cut shows only in its size.
+        set_fault(vantor_result_io_error, "the file is truncated: it ends inside a transport "
+                                          "packet after " + std::to_string(packets_read) + " samples");
       } else if (std::optional<int64_t> end = expected_end();
-                 info.frame_count == 0 && end && max_pts_end &&
+                 !is_flv && info.frame_count == 0 && end && max_pts_end &&
                  saturated_add(*max_pts_end, std::max<int64_t>(max_packet_duration, 1)) < *end) {
         // Containers that announce no sample count (Matroska) end quietly
         // when cut; their duration still tells. A cut inside the last
@@ -273,6 +321,14 @@ bool file_sample_source_t::impl_t::read_packet() {
       return false;
     }
     if (packet->stream_index != stream->index) {
+      av_packet_unref(packet.get());
+      continue;
+    }
+    // Pictures before the first keyframe (a stream cut anywhere) refer to
+    // pictures that are not there.
+    keyframe_seen = keyframe_seen || (packet->flags & AV_PKT_FLAG_KEY) != 0;
+    if (!keyframe_seen) {
+      ++packets_read;
       av_packet_unref(packet.get());
       continue;
     }
@@ -332,7 +388,8 @@ void file_sample_source_t::impl_t::prime() {
   }
   if (queue.empty()) {
     if (fault) throw *fault;
-    return;  // a stream without samples
+    fail(vantor_result_check_failed, "the file has no video samples (an initialization segment "
+                                     "alone?)");
   }
   if (!queue.back().dts) {
     // Only possible when the stream ends (or breaks) before any decode time
@@ -360,19 +417,37 @@ void file_sample_source_t::impl_t::prime() {
   int64_t const first = *queue.front().dts;
   shift = first < 0 ? checked(sub_ticks(0, first), "the shift of the first decode time") : 0;
   first_dts = static_cast<uint64_t>(first + shift);
+  // Only MP4/MOV edit lists and Matroska put pictures before time 0 that are
+  // not shown; elsewhere (MPEG-TS near its clock's wrap) a negative time is
+  // just a time, and every picture is shown.
+  std::string const name = context->iformat->name;
+  if (name.rfind("mov", 0) == 0 || name.rfind("matroska", 0) == 0) {
+    presentation_start = static_cast<uint64_t>(shift);
+  }
 }
 
 std::optional<full_sample_t> file_sample_source_t::impl_t::next_sample() {
   while (queue.size() < 2 && read_packet()) {
   }
   if (queue.empty()) {
-    if (fault) throw *fault;
+    if (fault && !kept->error) kept->error = *fault;
     return std::nullopt;
   }
   queued_packet_t& current = queue.front();
   std::string const name = "sample " + std::to_string(current.number);
-  if (current.corrupt) fail(vantor_result_io_error, name + " is cut short or damaged (the file may be truncated)");
+  if (current.corrupt) {
+    // The damage comes first, whatever the reads after it found.
+    fault.emplace(vantor_result_io_error,
+                  message(name + " is cut short or damaged (the file may be truncated)"));
+    queue.clear();
+    at_end = true;
+    kept->error = *fault;
+    return std::nullopt;
+  }
   if (!current.dts) fail(vantor_result_check_failed, name + " has no decode time");
+  // Matroska gives blocks before time 0 no presentation time; they are
+  // decoded for the pictures after them and dropped after decoding.
+  if (!current.pts && !derive_raw_times && *current.dts < 0) current.pts = current.dts;
   if (!current.pts) {
     fail(vantor_result_check_failed, name + " has no presentation time; put the stream in a container first, e.g. " +
                                          raw_example(stream->codecpar->codec_id));
@@ -388,10 +463,15 @@ std::optional<full_sample_t> file_sample_source_t::impl_t::next_sample() {
   if (queue.size() >= 2 && queue[1].dts) {
     duration = checked(sub_ticks(*queue[1].dts, dts), name + ": its duration");
     if (duration < 0) {
+      // libavformat lays the edits of an MP4 edit list one after the other
+      // in decode time, each from its keyframe: a second edit starts over.
+      bool const mov = std::strncmp(context->iformat->name, "mov", 3) == 0;
       fail(vantor_result_check_failed, "decode times go backwards at sample " +
                                            std::to_string(queue[1].number) + " (" +
                                            std::to_string(*queue[1].dts) + " after " +
-                                           std::to_string(dts) + ")");
+                                           std::to_string(dts) + ")" +
+                                           (mov ? ": an edit list of several edits is not supported"
+                                                : ""));
     }
   } else if (current.duration > 0) {
     duration = current.duration;
@@ -438,6 +518,12 @@ uint64_t file_sample_source_t::first_dts() const { return impl_->first_dts; }
 std::optional<full_sample_t> file_sample_source_t::read_sample() { return impl_->next_sample(); }
 
 const file_stream_info_t& file_sample_source_t::stream_info() const noexcept { return impl_->info; }
+
+uint64_t file_sample_source_t::presentation_start() const noexcept {
+  return impl_->presentation_start;
+}
+
+std::shared_ptr<const source_fault_t> file_sample_source_t::fault() const noexcept { return impl_->kept; }
 
 std::unique_ptr<sample_source_t> open_file_sample_source(const std::string& path) {
   return file_sample_source_t::open(path);

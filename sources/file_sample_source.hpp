@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "exception.hpp"
 #include "trak.hpp"
 
 namespace vantor::tools {
@@ -21,13 +22,29 @@ struct file_stream_info_t {
   uint64_t frame_count = 0;      // samples the container announces; 0 when unknown
 };
 
+// The containers the source reads, for messages and --help.
+extern const char* const supported_containers_text;
+
+// Where a source keeps the fault that ended its samples early. The tool keeps
+// a handle to it: the source itself is owned deep inside the picture chain,
+// and the fault is reported only once every decodable picture is out.
+struct source_fault_t {
+  std::optional<vantor::exception> error;
+};
+
 // A sample source over the first H.264 or HEVC video stream of a media file
-// that libavformat reads (MP4, MOV, MKV, ...).
+// that libavformat reads (MP4, MOV, MKV, MPEG-TS, FLV, raw streams).
 //
 // Timestamps: the track's timescale is the stream's time base denominator
 // (times are scaled by the numerator when it is not 1, which keeps them
 // exact). All times are shifted together so that the first decode time is
-// not negative (edit lists make it negative); durations are the differences
+// not negative (edit lists and negative Matroska block times make it
+// negative); presentation_start() says where the container's presentation
+// time 0 lies after that shift, and the pictures before it (decoded only
+// because later ones refer to them) are for a presentation_window_t to drop.
+// Matroska leaves blocks before time 0 without a presentation time; they get
+// their decode time. A stream that starts with pictures before its first
+// keyframe (MPEG-TS cut anywhere) starts at that keyframe. durations are the differences
 // of decode times, the last one the packet's duration, else what is left of
 // the stream's duration, else the previous sample's. Decode times that the
 // container leaves unset (MKV before its reorder delay is known) are derived
@@ -42,9 +59,11 @@ struct file_stream_info_t {
 //
 // Errors are vantor::exception in message form, "file_sample_source: <path>:
 // <cause>": an unreadable or truncated file, a read error (5), no H.264 or
-// HEVC stream, missing or backward timestamps (13). A fault found while
-// reading surfaces at the read_sample() call that would have returned the
-// first sample it spoils; every sample before it is delivered.
+// HEVC stream, no video samples at all, missing or backward timestamps (13).
+// A read fault (a truncated or damaged file) ends the samples instead: every
+// sample before the damage is delivered, then read_sample() returns none and
+// the fault is kept in fault(), so that the pictures still inside a decoder
+// come out before the caller reports it.
 class file_sample_source_t final : public sample_source_t {
  public:
   static std::unique_ptr<file_sample_source_t> open(const std::string& path);
@@ -55,6 +74,10 @@ class file_sample_source_t final : public sample_source_t {
   std::optional<full_sample_t> read_sample() override;
 
   const file_stream_info_t& stream_info() const noexcept;
+  // The container's presentation time 0, in the shifted ticks of the samples.
+  uint64_t presentation_start() const noexcept;
+  // Set once read_sample() has ended the samples at a fault.
+  std::shared_ptr<const source_fault_t> fault() const noexcept;
 
  private:
   struct impl_t;

@@ -259,6 +259,8 @@ std::string tool_help_text() {
 Decodes the H.264 or HEVC video of INPUT (MP4, MOV, MKV, ...) and writes every
 picture as a JPEG file, or all pictures as raw planes. The decoder, the resize
 filter and the JPEG encoder are loaded from the plug-in modules.
+Containers: MP4, MOV, fragmented MP4 segments, Matroska, MPEG-TS, FLV and raw
+H.264/HEVC streams.
 
   INPUT               media file to read
                       (default: the bundled sample clip h264_high_bframes.mp4)

@@ -19,6 +19,7 @@
 #include "sources/fit_rect.hpp"
 #include "transcode/orientation_stage.hpp"
 #include "transcode/picture_picker.hpp"
+#include "transcode/presentation_window.hpp"
 
 namespace vantor::tools {
 
@@ -111,6 +112,8 @@ struct opened_input_t {
   std::unique_ptr<file_sample_source_t> source;
   file_stream_info_t info;
   trak_t trak;
+  uint64_t presentation_start = 0;
+  std::shared_ptr<const source_fault_t> fault;  // reported once the chain has drained
 };
 
 opened_input_t open_input(const std::string& path) {
@@ -122,6 +125,8 @@ opened_input_t open_input(const std::string& path) {
   }
   input.info = input.source->stream_info();
   input.trak = input.source->trak();
+  input.presentation_start = input.source->presentation_start();
+  input.fault = input.source->fault();
   if (!is_supported_pixel_format(input.info.pixel_format_name)) {
     throw input_error_t(path + ": unsupported pixel format " + input.info.pixel_format_name +
                         " (4:2:0 video, 8 or 10 bits, is supported)");
@@ -173,10 +178,11 @@ video::picture_choice_t picture_choice(const tool_options_t& options, const trak
   return choice;
 }
 
-// Decoder, the orientation stage unless the stored orientation is kept, the
-// picture picker when only some pictures are wanted, then the resize filter
-// when a size is asked for. `description` is what
-// the JPEG encoder is told about the pictures that come out.
+// Decoder, the presentation window (edit lists), the orientation stage
+// unless the stored orientation is kept, the picture picker when only some
+// pictures are wanted, then the resize filter when a size is asked for.
+// `description` is what the JPEG encoder is told about the pictures that
+// come out.
 std::unique_ptr<video::frame_source_t> build_picture_chain(
     host_context_t& host, const video_decoder_plugin_t& decoder, const char* decoder_name,
     opened_input_t& input, const output_plugins_t& plugins, const tool_options_t& options,
@@ -186,6 +192,7 @@ std::unique_ptr<video::frame_source_t> build_picture_chain(
   std::unique_ptr<video::frame_source_t> pictures =
       decoder.create(host, std::make_unique<sample_trace_t>(std::move(input.source), host.log_context),
                      transcoder_config_t{decoder_name, {}});
+  pictures = std::make_unique<video::presentation_window_t>(std::move(pictures), input.presentation_start);
   if (turn) {
     pictures = std::make_unique<video::orientation_stage_t>(host.log_context, std::move(pictures),
                                                             input.trak.orientation);
@@ -321,6 +328,8 @@ transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log
   }
   progress.finish();
   if (stop_reason) throw input_error_t(job.input + ": " + *stop_reason);
+  // A damaged file gives every picture before the damage, then fails.
+  if (input.fault->error) throw input_error_t(job.input + ": " + input_cause(job.input, input.fault->error->what()));
 
   transcode_summary_t summary;
   summary.seconds = progress.elapsed_seconds();
