@@ -93,6 +93,7 @@ TEST_F(corpus, the_tool_gives_the_pictures_ffmpeg_decodes) {
   for (const corpus_row_t& row : rows) {
     SCOPED_TRACE(row.table + ": " + row.file + " (" + row.notes + ")");
     fs::remove_all(work_ / "jpegs");
+    fs::remove(work_ / "raw.yuv");
     auto const raw = run_tool_in(work_, command_for(row, {"--raw", "raw.yuv"}));
     EXPECT_EQ(raw.status, row.exit_status) << raw.err;
     std::string const planes = read_file(work_ / "raw.yuv");

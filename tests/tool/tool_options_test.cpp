@@ -65,7 +65,10 @@ TEST(tool_options, reads_every_option) {
 }
 
 TEST(tool_options, malformed_zero_and_odd_sizes) {
-  for (const char* size : {"640", "640x", "x480", "640x480x2", "-640x480", "640 x480", "+640x480",
+  // One side alone is a size of its own ("640x", "x480"); "x" is not.
+  EXPECT_EQ(parse({"--size", "640x"}).size->height, 0u);
+  EXPECT_EQ(parse({"--size", "x480"}).size->width, 0u);
+  for (const char* size : {"640", "x", "xx", "640xx", "640x480x2", "-640x480", "640 x480", "+640x480",
                            "640X480", "axb", "99999999999x2"}) {
     EXPECT_NE(usage_error({"--size", size}).find("is not a size"), std::string::npos) << size;
   }
