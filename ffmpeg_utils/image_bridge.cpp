@@ -211,6 +211,16 @@ frame_t avimage_to_frame(const uint8_t* const* planes, const int* strides, uint3
                          uint32_t height_arg, frame_t::format_t format, uint32_t crop_x_arg,
                          uint32_t crop_y_arg, uint32_t crop_w_arg, uint32_t crop_h_arg,
                          uint64_t pts, uint32_t timescale, bool keyframe) {
+  return avimage_to_frame(planes, strides, width_arg, height_arg, format, crop_x_arg,
+                          crop_y_arg, crop_w_arg, crop_h_arg, pts, timescale, keyframe,
+                          frame_t::range_t::limited, frame_t::matrix_t::bt601);
+}
+
+frame_t avimage_to_frame(const uint8_t* const* planes, const int* strides, uint32_t width_arg,
+                         uint32_t height_arg, frame_t::format_t format, uint32_t crop_x_arg,
+                         uint32_t crop_y_arg, uint32_t crop_w_arg, uint32_t crop_h_arg,
+                         uint64_t pts, uint32_t timescale, bool keyframe,
+                         frame_t::range_t range, frame_t::matrix_t matrix) {
   // Widened once, so that every check below means what it says (no 32-bit
   // wrap-around) and every offset is computed in size_t.
   size_t const width = width_arg;
@@ -263,7 +273,9 @@ frame_t avimage_to_frame(const uint8_t* const* planes, const int* strides, uint3
   // The frame is built in one pass, every byte written once: black comes
   // from a two-row black frame of the same width and format, whose first
   // rows hold one black row of each plane.
-  std::vector<uint8_t> const black = create_frame_data(width_arg, 2, format, black_of(format));
+  yuv_t black_colour = black_of(format);
+  if (range == frame_t::range_t::full) black_colour.y = 0;
+  std::vector<uint8_t> const black = create_frame_data(width_arg, 2, format, black_colour);
   size_t const chroma_rows = dst_crop_h / 2;
   size_t const chroma_row0 = dst_crop_y / 2;
   auto const stride = [strides](int plane) { return static_cast<size_t>(strides[plane]); };
@@ -316,6 +328,8 @@ frame_t avimage_to_frame(const uint8_t* const* planes, const int* strides, uint3
   frame.timescale_ = timescale;
   frame.data_ = std::move(data);
   frame.keyframe_ = keyframe;
+  frame.range_ = range;
+  frame.matrix_ = matrix;
   frame.sanity_check();
   return frame;
 }
@@ -323,6 +337,24 @@ frame_t avimage_to_frame(const uint8_t* const* planes, const int* strides, uint3
 constexpr check_site_t avframe_to_frame_site =
     detail::bridge_site("vantor::video::frame_t vantor::video::avframe_to_frame(const "
                         "vantor::video::wrap_avframe_t&, uint64_t, uint32_t)");
+
+frame_t::range_t range_of(const AVFrame& frame) {
+  return frame.color_range == AVCOL_RANGE_JPEG || frame.format == AV_PIX_FMT_YUVJ420P
+             ? frame_t::range_t::full
+             : frame_t::range_t::limited;
+}
+
+frame_t::matrix_t matrix_of(const AVFrame& frame) {
+  switch (frame.colorspace) {
+    case AVCOL_SPC_BT709: return frame_t::matrix_t::bt709;
+    case AVCOL_SPC_SMPTE170M:
+    case AVCOL_SPC_BT470BG: return frame_t::matrix_t::bt601;
+    case AVCOL_SPC_BT2020_NCL:
+    case AVCOL_SPC_BT2020_CL: return frame_t::matrix_t::bt2020;
+    default: break;
+  }
+  return frame.height >= 720 ? frame_t::matrix_t::bt709 : frame_t::matrix_t::bt601;
+}
 
 frame_t avframe_to_frame(const wrap_avframe_t& frame, uint64_t pts, uint32_t timescale) {
   AVFrame const& av = *frame;
@@ -334,7 +366,7 @@ frame_t avframe_to_frame(const wrap_avframe_t& frame, uint64_t pts, uint32_t tim
   VANTOR_CHECK_AT(av.width >= 0 && av.height >= 0, avframe_to_frame_site);
   return avimage_to_frame(av.data, av.linesize, static_cast<uint32_t>(av.width),
                           static_cast<uint32_t>(av.height), format, 0, 0, 0, 0, pts, timescale,
-                          (av.flags & AV_FRAME_FLAG_KEY) != 0);
+                          (av.flags & AV_FRAME_FLAG_KEY) != 0, range_of(av), matrix_of(av));
 }
 
 wrap_avimage_t::wrap_avimage_t(uint32_t width, uint32_t height, AVPixelFormat format)

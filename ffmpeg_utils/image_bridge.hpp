@@ -45,7 +45,22 @@ frame_t avimage_to_frame(const uint8_t* const* planes, const int* strides, uint3
                          uint32_t dst_crop_y, uint32_t dst_crop_w, uint32_t dst_crop_h,
                          uint64_t pts, uint32_t timescale, bool keyframe);
 
-// A decoded frame as a frame_t; its own pts is ignored in favour of the given
+// As above, for a picture of `range` and `matrix`: the margins are black of
+// that range (luma 0 when full), and the frame carries both values.
+frame_t avimage_to_frame(const uint8_t* const* planes, const int* strides, uint32_t width,
+                         uint32_t height, frame_t::format_t format, uint32_t dst_crop_x,
+                         uint32_t dst_crop_y, uint32_t dst_crop_w, uint32_t dst_crop_h,
+                         uint64_t pts, uint32_t timescale, bool keyframe,
+                         frame_t::range_t range, frame_t::matrix_t matrix);
+
+// The range and matrix of a decoded picture. Full range when color_range
+// says so or the format is YUVJ420P; the matrix from colorspace, and for an
+// untagged picture what players assume: BT.709 from 720 lines up, BT.601
+// below.
+frame_t::range_t range_of(const AVFrame& frame);
+frame_t::matrix_t matrix_of(const AVFrame& frame);
+
+// A decoded frame as a frame_t, with its range and matrix; its own pts is ignored in favour of the given
 // pts and timescale. The key flag is AV_FRAME_FLAG_KEY of `flags`.
 frame_t avframe_to_frame(const wrap_avframe_t& frame, uint64_t pts, uint32_t timescale);
 

@@ -51,4 +51,28 @@ int wrap_swscale_context_t::scale(const uint8_t* const* src_planes, const int* s
                    dst_strides);
 }
 
+int sws_colorspace_of(frame_t::matrix_t matrix) {
+  switch (matrix) {
+    case frame_t::matrix_t::bt601: return SWS_CS_ITU601;
+    case frame_t::matrix_t::bt709: return SWS_CS_ITU709;
+    case frame_t::matrix_t::bt2020: return SWS_CS_BT2020;
+  }
+  return SWS_CS_DEFAULT;
+}
+
+void wrap_swscale_context_t::set_colorspace(frame_t::range_t src_range,
+                                            frame_t::matrix_t src_matrix,
+                                            frame_t::range_t dst_range,
+                                            frame_t::matrix_t dst_matrix) {
+  // Neutral brightness, contrast and saturation (16.16 fixed point).
+  int const result = sws_setColorspaceDetails(
+      context_, sws_getCoefficients(sws_colorspace_of(src_matrix)),
+      src_range == frame_t::range_t::full ? 1 : 0,
+      sws_getCoefficients(sws_colorspace_of(dst_matrix)),
+      dst_range == frame_t::range_t::full ? 1 : 0, 0, 1 << 16, 1 << 16);
+  if (result < 0) {
+    throw_libav_failure("swscale_context", "libswscale failed to set the colour details", result);
+  }
+}
+
 }  // namespace vantor::video

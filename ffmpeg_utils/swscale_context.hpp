@@ -10,6 +10,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "transcode/video_base.hpp"
+
 namespace vantor::video {
 
 // Owns one SwsContext (never null). Not copyable.
@@ -34,10 +36,20 @@ class wrap_swscale_context_t {
   int scale(const uint8_t* const* src_planes, const int* src_strides, int src_slice_y,
             int src_height, uint8_t* const* dst_planes, const int* dst_strides);
 
+  // Tells libswscale the range and matrix of both sides, so that it rescales
+  // levels only where the ranges differ and converts between matrices. A
+  // fresh context assumes limited BT.601 input; call this only for other
+  // pictures, so that those keep their exact output.
+  void set_colorspace(frame_t::range_t src_range, frame_t::matrix_t src_matrix,
+                      frame_t::range_t dst_range, frame_t::matrix_t dst_matrix);
+
   SwsContext* get() const noexcept { return context_; }
 
  private:
   SwsContext* context_;
 };
+
+// libswscale's SWS_CS_* value of a matrix.
+int sws_colorspace_of(frame_t::matrix_t matrix);
 
 }  // namespace vantor::video

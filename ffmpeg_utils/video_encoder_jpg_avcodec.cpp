@@ -1,5 +1,5 @@
 // The JPEG encoder: one libavcodec MJPEG picture per sample. Every picture is
-// converted to full-range YUV 4:2:0 first; each sample lasts until the next
+// converted to full-range BT.601 YUV 4:2:0 first; each sample lasts until the next
 // picture's time, so the encoder always holds one picture ahead.
 
 #include <algorithm>
@@ -103,6 +103,8 @@ class avcodec_jpg_encoder_t final : public sample_source_t {
   uint32_t width_;
   uint32_t height_;
   frame_t::format_t src_format_;
+  frame_t::range_t src_range_;
+  frame_t::matrix_t src_matrix_;
   sar_t sar_;
   uint32_t quality_;
   trak_t trak_;
@@ -137,6 +139,8 @@ avcodec_jpg_encoder_t::avcodec_jpg_encoder_t(log_context_t& log_context,
       width_(frame_.width_),
       height_(frame_.height_),
       src_format_(frame_.format_),
+      src_range_(frame_.range_),
+      src_matrix_(frame_.matrix_),
       sar_(sar),
       quality_(quality),
       trak_(create_jpeg_trak(width_, height_, sar_)),
@@ -158,16 +162,29 @@ frame_t avcodec_jpg_encoder_t::pull_frame(log_context_t& log_context, frame_sour
 }
 
 void avcodec_jpg_encoder_t::prepare_converter() {
-  if (swscale_context_ && frame_.format_ == src_format_) return;
+  bool const new_format = !swscale_context_ || frame_.format_ != src_format_;
+  if (!new_format && frame_.range_ == src_range_ && frame_.matrix_ == src_matrix_) return;
   src_format_ = frame_.format_;
-  log_line(log_context_, vantor_log_info, component, [&](std::ostream& line) {
-    line << "convert from format " << to_string(src_format_) << " to format YUVJ420P";
-  });
+  src_range_ = frame_.range_;
+  src_matrix_ = frame_.matrix_;
+  if (new_format) {
+    log_line(log_context_, vantor_log_info, component, [&](std::ostream& line) {
+      line << "convert from format " << to_string(src_format_) << " to format YUVJ420P";
+    });
+  }
   // src_format_ already names the new format: should building its converter
   // throw, the old converter must not survive to read the next picture.
   swscale_context_.reset();
   swscale_context_ = std::make_unique<wrap_swscale_context_t>(
       width_, height_, to_avpixelformat(src_format_), width_, height_, AV_PIX_FMT_YUVJ420P);
+  // A fresh converter expands limited BT.601 to full range, which is what
+  // JPEG viewers decode. Other pictures need their own levels read as they
+  // are and their matrix turned into BT.601; limited BT.601 is left to the
+  // defaults so that its output stays exactly as it was.
+  if (src_range_ != frame_t::range_t::limited || src_matrix_ != frame_t::matrix_t::bt601) {
+    swscale_context_->set_colorspace(src_range_, src_matrix_, frame_t::range_t::full,
+                                     frame_t::matrix_t::bt601);
+  }
 }
 
 std::optional<full_sample_t> avcodec_jpg_encoder_t::read_sample() {
