@@ -40,8 +40,9 @@ def main():
     for table, (clip, args, want_exit, _pix_fmt, frames, raw_md5, _notes) in rows(tables):
         with tempfile.TemporaryDirectory() as work:
             raw = run(tool, clip, ["--raw", f"{work}/raw.yuv"], args)
-            digest = hashlib.md5(pathlib.Path(f"{work}/raw.yuv").read_bytes()).hexdigest() \
-                if pathlib.Path(f"{work}/raw.yuv").exists() else ""
+            raw_file = pathlib.Path(f"{work}/raw.yuv")
+            # No file is no picture: the digest of nothing.
+            digest = hashlib.md5(raw_file.read_bytes() if raw_file.exists() else b"").hexdigest()
             jpegs = run(tool, clip, ["-o", f"{work}/jpegs"], args)
             count = len(list(pathlib.Path(f"{work}/jpegs").glob("*.jpg")))
             verdict = "-" if raw_md5 == "-" else ("exact" if digest == raw_md5 else "differ")

@@ -66,8 +66,8 @@ int64_t saturated_add(int64_t a, int64_t b) {
 }
 
 const char* raw_example(AVCodecID id) {
-  return id == AV_CODEC_ID_HEVC ? "\"ffmpeg -i in.hevc -c copy out.mp4\""
-                                : "\"ffmpeg -i in.h264 -c copy out.mp4\"";
+  return id == AV_CODEC_ID_HEVC ? "\"ffmpeg -i in.hevc -c copy -use_editlist 0 out.mp4\""
+                                : "\"ffmpeg -i in.h264 -c copy -use_editlist 0 out.mp4\"";
 }
 
 // Names the container of a file libavformat cannot open, from its first

@@ -235,7 +235,7 @@ TEST_F(file_sample_source, raw_stream_with_reordering_is_refused_with_the_way_ou
               "file_sample_source: " + path + ": a raw " + (hevc ? "HEVC" : "H.264") +
                   " elementary stream with reordered pictures (B-frames) carries no timestamps; put "
                   "it in a container first, e.g. \"ffmpeg -i in." +
-                  (hevc ? "hevc" : "h264") + " -c copy out.mp4\"");
+                  (hevc ? "hevc" : "h264") + " -c copy -use_editlist 0 out.mp4\"");
   }
 }
 
