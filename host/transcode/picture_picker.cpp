@@ -118,6 +118,15 @@ frame_t picture_picker_t::chose(frame_t frame) {
   return frame;
 }
 
+frame_t picture_picker_t::take_fallback(frame_t next) {
+  held_ = std::move(next);
+  frame_t chosen = std::move(*fallback_);
+  fallback_.reset();
+  ++mark_index_;
+  pass_marks_up_to(chosen);
+  return chose(std::move(chosen));
+}
+
 frame_t picture_picker_t::operator()() {
   if (end_) return *end_;
   for (;;) {
@@ -135,12 +144,7 @@ frame_t picture_picker_t::operator()() {
     if (range_over) {
       if (fallback_) {
         // The flat candidate stands: nothing better came before the end.
-        held_ = std::move(frame);
-        frame_t chosen = std::move(*fallback_);
-        fallback_.reset();
-        ++mark_index_;
-        pass_marks_up_to(chosen);
-        return chose(std::move(chosen));
+        return take_fallback(std::move(frame));
       }
       frame_t upstream_end;
       if (frame.is_end_of_stream()) {
@@ -162,12 +166,7 @@ frame_t picture_picker_t::operator()() {
     std::optional<int64_t> const next = mark(mark_index_ + 1);
     if (fallback_ && next && at_or_after(frame, *next)) {
       // This candidate belongs to a later mark; the flat one stands for its own.
-      held_ = std::move(frame);
-      frame_t chosen = std::move(*fallback_);
-      fallback_.reset();
-      ++mark_index_;
-      pass_marks_up_to(chosen);
-      return chose(std::move(chosen));
+      return take_fallback(std::move(frame));
     }
     if (choice_.skip_flat && luma_spread(frame) <= flat_luma_spread) {
       if (!fallback_) fallback_ = std::move(frame);

@@ -51,6 +51,8 @@ class picture_picker_t final : public frame_source_t {
 
  private:
   frame_t chose(frame_t frame);
+  // Chooses the flat candidate after all, keeping `next` for a later pull.
+  frame_t take_fallback(frame_t next);
   // The mark a picture at `pts` must reach, compared exactly.
   bool at_or_after(const frame_t& frame, int64_t microseconds) const;
   std::optional<int64_t> mark(uint64_t index) const;

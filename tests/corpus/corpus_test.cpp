@@ -67,12 +67,6 @@ std::vector<corpus_row_t> read_corpus() {
 
 class corpus : public ::testing::Test {
  protected:
-  void SetUp() override {
-    work_ = fs::path(::testing::TempDir()) / ("vantor_corpus_" + std::to_string(getpid()));
-    fs::remove_all(work_);
-    fs::create_directories(work_);
-  }
-  void TearDown() override { fs::remove_all(work_); }
 
   std::vector<std::string> command_for(const corpus_row_t& row, std::vector<std::string> output) const {
     std::vector<std::string> arguments{(corpus_dir() / row.file).string()};
@@ -81,7 +75,8 @@ class corpus : public ::testing::Test {
     return arguments;
   }
 
-  fs::path work_;
+  vantor::testing::scratch_folder_t scratch_{"vantor_corpus"};
+  fs::path const& work_ = scratch_.path();
 };
 
 // Every picture, bit-exact and upright, and nothing else: raw planes as

@@ -56,13 +56,8 @@ std::vector<std::string> raw_picture_md5s(const fs::path& path, size_t frame_byt
 
 class tool_choice : public ::testing::Test {
  protected:
-  void SetUp() override {
-    work_ = fs::path(::testing::TempDir()) / ("vantor_choice_" + std::to_string(getpid()));
-    fs::remove_all(work_);
-    fs::create_directories(work_);
-  }
-  void TearDown() override { fs::remove_all(work_); }
-  fs::path work_;
+  vantor::testing::scratch_folder_t scratch_{"vantor_choice"};
+  fs::path const& work_ = scratch_.path();
 };
 
 TEST_F(tool_choice, marks_pick_the_pictures_an_independent_decode_places_there) {

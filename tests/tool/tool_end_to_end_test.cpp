@@ -17,48 +17,20 @@
 #include "plugins/plugin_test_support.hpp"
 #include "support/clip_table.hpp"
 #include "support/md5.hpp"
+#include "support/tool_runner.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct run_result_t {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using run_result_t = vantor::testing::tool_result_t;
+using vantor::testing::read_file;
 
-std::string read_file(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-std::string quoted(const std::string& text) {
-  std::string result = "'";
-  for (char const c : text) result += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return result + "'";
-}
+std::string quoted(const std::string& text) { return vantor::testing::shell_quoted(text); }
 
 class tool_end_to_end : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    work_ = fs::path(::testing::TempDir()) /
-            (std::string("vantor_tool_") + info->name() + "_" + std::to_string(getpid()));
-    fs::remove_all(work_);
-    fs::create_directories(work_);
-  }
-  void TearDown() override { fs::remove_all(work_); }
-
-  // The tool as a shell command. A cross build runs it under the same
-  // emulator as its tests; the environment may name another wrapper
-  // (valgrind, for the leak checks).
-  static std::string tool_command() {
-    const char* wrapper = std::getenv("VANTOR_TEST_EMULATOR");
-    if (wrapper == nullptr) wrapper = VANTOR_TEST_EMULATOR;
-    return (*wrapper ? std::string(wrapper) + " " : std::string()) +
-           quoted(vantor::testing::build_path("bin/vantor-transcode"));
-  }
+  static std::string tool_command() { return vantor::testing::tool_command(); }
 
   // Runs the tool in the work folder with stdout and stderr in files, and
   // `input` on stdin.
@@ -70,16 +42,7 @@ class tool_end_to_end : public ::testing::Test {
   }
 
   // Runs a shell command in the work folder with stdout and stderr in files.
-  run_result_t run_shell(const std::string& command) {
-    std::string const line =
-        "cd " + quoted(work_.string()) + " && " + command + " >stdout.txt 2>stderr.txt";
-    int const status = std::system(line.c_str());
-    run_result_t result;
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.out = read_file(work_ / "stdout.txt");
-    result.err = read_file(work_ / "stderr.txt");
-    return result;
-  }
+  run_result_t run_shell(const std::string& command) { return vantor::testing::run_shell_in(work_, command); }
 
   std::vector<fs::path> jpegs(const std::string& folder) {
     std::vector<fs::path> files;
@@ -89,7 +52,8 @@ class tool_end_to_end : public ::testing::Test {
     return files;
   }
 
-  fs::path work_;
+  vantor::testing::scratch_folder_t scratch_{"vantor_tool"};
+  fs::path const& work_ = scratch_.path();
 };
 
 struct jpeg_info_t {
