@@ -324,9 +324,10 @@ bool file_sample_source_t::impl_t::read_packet() {
       av_packet_unref(packet.get());
       continue;
     }
-    // Pictures before the first keyframe (a stream cut anywhere) refer to
-    // pictures that are not there.
-    keyframe_seen = keyframe_seen || (packet->flags & AV_PKT_FLAG_KEY) != 0;
+    // A transport stream can be cut anywhere: the pictures before its first
+    // keyframe refer to pictures that are not there. (Other containers start
+    // at a keyframe, or at a recovery point that libavformat may not flag.)
+    keyframe_seen = keyframe_seen || !is_mpegts || (packet->flags & AV_PKT_FLAG_KEY) != 0;
     if (!keyframe_seen) {
       ++packets_read;
       av_packet_unref(packet.get());

@@ -37,18 +37,17 @@ struct source_fault_t {
 //
 // Timestamps: the track's timescale is the stream's time base denominator
 // (times are scaled by the numerator when it is not 1, which keeps them
-// exact). All times are shifted together so that the first decode time is
-// not negative (edit lists and negative Matroska block times make it
-// negative); presentation_start() says where the container's presentation
-// time 0 lies after that shift, and the pictures before it (decoded only
-// because later ones refer to them) are for a presentation_window_t to drop.
-// Matroska leaves blocks before time 0 without a presentation time; they get
-// their decode time. A stream that starts with pictures before its first
-// keyframe (MPEG-TS cut anywhere) starts at that keyframe. durations are the differences
-// of decode times, the last one the packet's duration, else what is left of
-// the stream's duration, else the previous sample's. Decode times that the
-// container leaves unset (MKV before its reorder delay is known) are derived
-// from the packet durations.
+// exact). All times are shifted together so that the first decode time is not
+// negative (edit lists and negative Matroska block times make it negative);
+// presentation_start() says where the container's presentation time 0 lies
+// after that shift, and the pictures before it (decoded only because later
+// ones refer to them) are for a presentation_window_t to drop. Matroska
+// leaves blocks before time 0 without a presentation time; they get their
+// decode time. An MPEG-TS (which can be cut anywhere) starts at its first
+// keyframe. Durations are the differences of decode times, the last one the
+// packet's duration, else what is left of the stream's duration, else the
+// previous sample's. Decode times that the container leaves unset (MKV before
+// its reorder delay is known) are derived from the packet durations.
 //
 // Raw H.264/HEVC elementary streams have no timestamps. Without reordering
 // (libavformat finds no B-frame delay) presentation order is decode order,
