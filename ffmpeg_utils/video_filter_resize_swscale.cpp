@@ -49,7 +49,6 @@ class swscale_resize_filter_t final : public frame_source_t {
   uint32_t src_height_ = 0;
   frame_t::format_t src_format_ = frame_t::format_t{0};
   frame_t::range_t src_range_ = frame_t::range_t::limited;
-  frame_t::matrix_t src_matrix_ = frame_t::matrix_t::bt601;
   std::unique_ptr<wrap_swscale_context_t> swscale_context_;
   std::unique_ptr<wrap_avimage_t> dst_image_;
   AVPixelFormat dst_image_format_ = AV_PIX_FMT_NONE;
@@ -77,19 +76,21 @@ swscale_resize_filter_t::swscale_resize_filter_t(log_context_t& log_context,
 }
 
 void swscale_resize_filter_t::prepare_context(const frame_t& frame, AVPixelFormat pixel_format) {
-  if (swscale_context_ && frame.width_ == src_width_ && frame.height_ == src_height_ &&
-      frame.format_ == src_format_ && frame.range_ == src_range_ && frame.matrix_ == src_matrix_)
-    return;
+  bool const new_key = !swscale_context_ || frame.width_ != src_width_ ||
+                       frame.height_ != src_height_ || frame.format_ != src_format_;
+  // The matrix passes through scaling untouched; only the range is the context's.
+  if (!new_key && frame.range_ == src_range_) return;
   src_format_ = frame.format_;
   src_width_ = frame.width_;
   src_height_ = frame.height_;
   src_range_ = frame.range_;
-  src_matrix_ = frame.matrix_;
-  log_line(log_context_, vantor_log_info, component, [&](std::ostream& line) {
-    line << "resize from " << to_string(src_format_) << " [" << src_width_ << "," << src_height_
-         << "] to [" << dst_width_ << "," << dst_height_ << "], crop [" << dst_crop_w_ << "x"
-         << dst_crop_h_ << "], @[" << dst_crop_x_ << "," << dst_crop_y_ << "]";
-  });
+  if (new_key) {
+    log_line(log_context_, vantor_log_info, component, [&](std::ostream& line) {
+      line << "resize from " << to_string(src_format_) << " [" << src_width_ << "," << src_height_
+           << "] to [" << dst_width_ << "," << dst_height_ << "], crop [" << dst_crop_w_ << "x"
+           << dst_crop_h_ << "], @[" << dst_crop_x_ << "," << dst_crop_y_ << "]";
+    });
+  }
   // The key already names the new source: should creating its context throw,
   // no context for the old key may survive to scale the next picture.
   swscale_context_.reset();
@@ -99,7 +100,7 @@ void swscale_resize_filter_t::prepare_context(const frame_t& frame, AVPixelForma
   // as limited range; it is told the real range only when that is full, so
   // that limited pictures keep their exact output.
   if (src_range_ != frame_t::range_t::limited) {
-    swscale_context_->set_colorspace(src_range_, src_matrix_, src_range_, src_matrix_);
+    swscale_context_->set_colorspace(src_range_, frame.matrix_, src_range_, frame.matrix_);
   }
 }
 
