@@ -108,6 +108,9 @@ struct file_sample_source_t::impl_t {
   std::optional<vantor::exception> fault;  // kept once the queue before it is used up
   std::shared_ptr<source_fault_t> kept = std::make_shared<source_fault_t>();
   bool keyframe_seen = false;
+  // The demuxer, where its container needs its own handling.
+  bool is_mov = false;       // MP4, MOV and fragmented MP4
+  bool is_matroska = false;
   bool is_mpegts = false;
   bool is_flv = false;  // its announced duration runs past the last picture's end
   int64_t shift = 0;                        // added to every time
@@ -242,6 +245,11 @@ void file_sample_source_t::impl_t::describe_track() {
                                                       static_cast<unsigned>(sar.den)};
   }
   trak.media_timescale = static_cast<uint32_t>(time_base.den);
+  std::string const demuxer = context->iformat->name;
+  is_mov = demuxer.rfind("mov", 0) == 0;
+  is_matroska = demuxer.rfind("matroska", 0) == 0;
+  is_mpegts = demuxer == "mpegts";
+  is_flv = demuxer == "flv";
   trak.orientation = orientation_of_stream(*stream);
   // avcC and hvcC records start with configurationVersion 1; Annex B
   // extradata starts with a start code, and its samples are Annex B too.
@@ -253,7 +261,7 @@ void file_sample_source_t::impl_t::describe_track() {
     // A fragmented MP4 segment that does not start at 0 has its end time as
     // the duration (its moov lists no samples).
     std::optional<int64_t> const start = ticks(stream->start_time);
-    bool const fragmented = std::strncmp(context->iformat->name, "mov", 3) == 0 && stream->nb_frames == 0;
+    bool const fragmented = is_mov && stream->nb_frames == 0;
     if (fragmented && start && *start > 0 && *start < *duration) *duration -= *start;
     trak.duration = static_cast<uint64_t>(*duration);
   } else if (context->duration > 0 &&
@@ -266,9 +274,7 @@ void file_sample_source_t::impl_t::describe_track() {
     raw_frame_duration = av_rescale_q(1, av_inv_q(stream->avg_frame_rate), AVRational{1, time_base.den});
   }
 
-  info.container = context->iformat->name;
-  is_mpegts = info.container == "mpegts";
-  is_flv = info.container == "flv";
+  info.container = demuxer;
   info.stream_index = stream->index;
   info.pixel_format = par->format;
   if (const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(par->format))) {
@@ -421,10 +427,7 @@ void file_sample_source_t::impl_t::prime() {
   // Only MP4/MOV edit lists and Matroska put pictures before time 0 that are
   // not shown; elsewhere (MPEG-TS near its clock's wrap) a negative time is
   // just a time, and every picture is shown.
-  std::string const name = context->iformat->name;
-  if (name.rfind("mov", 0) == 0 || name.rfind("matroska", 0) == 0) {
-    presentation_start = static_cast<uint64_t>(shift);
-  }
+  if (is_mov || is_matroska) presentation_start = static_cast<uint64_t>(shift);
 }
 
 std::optional<full_sample_t> file_sample_source_t::impl_t::next_sample() {
@@ -466,12 +469,11 @@ std::optional<full_sample_t> file_sample_source_t::impl_t::next_sample() {
     if (duration < 0) {
       // libavformat lays the edits of an MP4 edit list one after the other
       // in decode time, each from its keyframe: a second edit starts over.
-      bool const mov = std::strncmp(context->iformat->name, "mov", 3) == 0;
       fail(vantor_result_check_failed, "decode times go backwards at sample " +
                                            std::to_string(queue[1].number) + " (" +
                                            std::to_string(*queue[1].dts) + " after " +
                                            std::to_string(dts) + ")" +
-                                           (mov ? ": an edit list of several edits is not supported"
+                                           (is_mov ? ": an edit list of several edits is not supported"
                                                 : ""));
     }
   } else if (current.duration > 0) {
