@@ -16,6 +16,7 @@ extern "C" {
 
 #include "buckets.hpp"
 #include "sources/display_orientation.hpp"
+#include "sources/nal_reference.hpp"
 #include "exception.hpp"
 
 namespace vantor::tools {
@@ -47,6 +48,7 @@ struct queued_packet_t {
   int64_t duration = 0;  // 0 when the container does not say
   bool key = false;
   bool corrupt = false;
+  bool unreferenced = false;  // no other picture refers to it
 };
 
 // Times come from the file, so any sum or difference of two may overflow.
@@ -115,7 +117,8 @@ struct file_sample_source_t::impl_t {
   bool is_flv = false;  // its announced duration runs past the last picture's end
   int64_t shift = 0;                        // added to every time
   uint64_t presentation_start = 0;          // presentation time 0 after the shift
-  uint64_t first_dts = 0;
+  uint64_t first_dts = 0;          // of the stream
+  uint64_t segment_first_dts = 0;  // of the first sample delivered since the last seek
   std::optional<int64_t> last_dts;       // of the last packet queued
   int64_t last_duration = 0;             // of the last packet queued
   uint32_t previous_sample_duration = 0;
@@ -124,6 +127,15 @@ struct file_sample_source_t::impl_t {
   bool derive_raw_times = false;  // a raw stream without reordering
   int64_t raw_frame_duration = 0; // in ticks, when packets carry none
   int64_t next_raw_time = 0;
+
+  // What the reader may leave out (see leave_out_before()).
+  nal_layout_t nal_layout;
+  std::optional<int64_t> needed_from;  // shifted ticks
+  bool sync_only = false;
+  bool front_settled = false;  // the next sample to deliver is fixed
+  uint64_t last_delivered_dts = 0;
+  bool seeked = false;
+  std::optional<int64_t> first_unshifted_dts;
 
   [[noreturn]] void fail(vantor_result code, const std::string& cause) const {
     throw vantor::exception(code, message(cause));
@@ -158,7 +170,14 @@ struct file_sample_source_t::impl_t {
   void choose_stream();
   void describe_track();
   void prime();
+  void fill_decode_times();
   bool read_packet();
+  bool droppable(const queued_packet_t& queued) const;
+  void settle_front();
+  bool can_seek() const;
+  std::optional<uint64_t> sync_sample_before(uint64_t ticks) const;
+  bool seek(uint64_t ticks);
+  void restart_reading();
   std::optional<full_sample_t> next_sample();
 };
 
@@ -256,6 +275,7 @@ void file_sample_source_t::impl_t::describe_track() {
   if (par->extradata_size > 0 && par->extradata[0] == 1) {
     trak.decoder_config.assign(par->extradata, par->extradata + par->extradata_size);
   }
+  nal_layout = nal_layout_of(trak.codec, trak.decoder_config);
 
   if (std::optional<int64_t> duration = ticks(stream->duration); duration && *duration > 0) {
     // A fragmented MP4 segment that does not start at 0 has its end time as
@@ -296,7 +316,7 @@ bool file_sample_source_t::impl_t::read_packet() {
       if (context->pb && context->pb->error < 0 && context->pb->error != AVERROR_EOF) {
         set_fault(vantor_result_io_error, "read error after " + std::to_string(packets_read) +
                                               " samples: " + av_error_text(context->pb->error));
-      } else if (info.frame_count > 0 && packets_read < info.frame_count) {
+      } else if (!seeked && info.frame_count > 0 && packets_read < info.frame_count) {
         set_fault(vantor_result_io_error,
                   "the file is truncated: it ends after " + std::to_string(packets_read) + " of " +
                       std::to_string(info.frame_count) + " samples");
@@ -349,6 +369,8 @@ bool file_sample_source_t::impl_t::read_packet() {
     if (queued.duration < 0) queued.duration = 0;
     queued.key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
     queued.corrupt = (packet->flags & AV_PKT_FLAG_CORRUPT) != 0;
+    queued.unreferenced = !queued.key && is_unreferenced_picture(nal_layout, packet->data,
+                                                                 static_cast<size_t>(packet->size));
     av_packet_unref(packet.get());
 
     if (derive_raw_times) {
@@ -398,6 +420,19 @@ void file_sample_source_t::impl_t::prime() {
     fail(vantor_result_check_failed, "the file has no video samples (an initialization segment "
                                      "alone?)");
   }
+  fill_decode_times();
+  int64_t const first = *queue.front().dts;
+  first_unshifted_dts = first;
+  shift = first < 0 ? checked(sub_ticks(0, first), "the shift of the first decode time") : 0;
+  first_dts = segment_first_dts = static_cast<uint64_t>(first + shift);
+  // Only MP4/MOV edit lists and Matroska put pictures before time 0 that are
+  // not shown; elsewhere (MPEG-TS near its clock's wrap) a negative time is
+  // just a time, and every picture is shown.
+  if (is_mov || is_matroska) presentation_start = static_cast<uint64_t>(shift);
+}
+
+// Derives the decode times left unset before the first known one.
+void file_sample_source_t::impl_t::fill_decode_times() {
   if (!queue.back().dts) {
     // Only possible when the stream ends (or breaks) before any decode time
     // is known. Without reordering, decode order is presentation order.
@@ -421,17 +456,110 @@ void file_sample_source_t::impl_t::prime() {
       fail(vantor_result_check_failed, "sample " + std::to_string(queued.number) + " has no decode time");
     }
   }
-  int64_t const first = *queue.front().dts;
-  shift = first < 0 ? checked(sub_ticks(0, first), "the shift of the first decode time") : 0;
-  first_dts = static_cast<uint64_t>(first + shift);
-  // Only MP4/MOV edit lists and Matroska put pictures before time 0 that are
-  // not shown; elsewhere (MPEG-TS near its clock's wrap) a negative time is
-  // just a time, and every picture is shown.
-  if (is_mov || is_matroska) presentation_start = static_cast<uint64_t>(shift);
+}
+
+bool file_sample_source_t::impl_t::droppable(const queued_packet_t& queued) const {
+  if (queued.corrupt) return false;  // its damage is reported, never hidden
+  if (sync_only && !queued.key) return true;
+  if (!needed_from || !queued.pts) return false;
+  std::optional<int64_t> const pts = add_ticks(*queued.pts, shift);
+  if (!pts || *pts >= *needed_from) return false;
+  return queued.key ? sync_only : queued.unreferenced;
+}
+
+// Leaves out the samples before the next one that nothing needs; once a
+// sample is delivered, the one after it is fixed too (its decode time ends
+// the delivered sample's duration).
+void file_sample_source_t::impl_t::settle_front() {
+  if (front_settled) return;
+  for (;;) {
+    while (queue.empty() && read_packet()) {
+    }
+    if (queue.empty() || !droppable(queue.front())) break;
+    queue.pop_front();
+  }
+  if (!queue.empty() && queue.front().dts) {
+    segment_first_dts = static_cast<uint64_t>(
+        checked(add_ticks(*queue.front().dts, shift), "the first decode time"));
+  }
+  front_settled = true;
+}
+
+bool file_sample_source_t::impl_t::can_seek() const {
+  return (is_mov || is_matroska) && !derive_raw_times && context->pb &&
+         (context->pb->seekable & AVIO_SEEKABLE_NORMAL) != 0 &&
+         avformat_index_get_entries_count(stream) > 0;
+}
+
+// The index time of the last sync sample at or before `ticks` (presentation,
+// shifted): a decode time in MP4, a presentation time in Matroska.
+std::optional<uint64_t> file_sample_source_t::impl_t::sync_sample_before(uint64_t ticks) const {
+  if (!can_seek() || ticks > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return std::nullopt;
+  std::optional<int64_t> const unshifted = sub_ticks(static_cast<int64_t>(ticks), shift);
+  if (!unshifted) return std::nullopt;
+  int const index = av_index_search_timestamp(stream, *unshifted / tick_multiplier, AVSEEK_FLAG_BACKWARD);
+  if (index < 0) return std::nullopt;
+  const AVIndexEntry* const entry = avformat_index_get_entry(stream, index);
+  if (entry == nullptr) return std::nullopt;
+  std::optional<int64_t> const time = add_ticks(entry->timestamp * tick_multiplier, shift);
+  if (!time || *time < 0) return 0;
+  return static_cast<uint64_t>(*time);
+}
+
+void file_sample_source_t::impl_t::restart_reading() {
+  queue.clear();
+  at_end = false;
+  last_dts.reset();
+  last_duration = 0;
+  front_settled = false;
+  seeked = true;
+}
+
+// Moves to the sync sample at or before presentation time `ticks`. The
+// index may be of decode times, and a picture decoded from a sync sample
+// may lie after the time (open GOPs drop their leading pictures), so the
+// sample found is checked and an earlier one taken until it is not later.
+bool file_sample_source_t::impl_t::seek(uint64_t ticks) {
+  if (!can_seek() || fault || ticks > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return false;
+  std::optional<int64_t> const unshifted = sub_ticks(static_cast<int64_t>(ticks), shift);
+  if (!unshifted) return false;
+  int64_t target = *unshifted / tick_multiplier;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    if (av_seek_frame(context.get(), stream->index, target, AVSEEK_FLAG_BACKWARD) < 0) {
+      if (attempt == 0) return false;
+      // The position is lost: read on from the start.
+      target = std::numeric_limits<int64_t>::min();
+      if (av_seek_frame(context.get(), stream->index, target, AVSEEK_FLAG_BACKWARD) < 0) {
+        set_fault(vantor_result_io_error, "cannot seek in the file");
+        restart_reading();
+        return true;
+      }
+    }
+    restart_reading();
+    while ((queue.empty() || !queue.back().dts) && read_packet()) {
+    }
+    if (queue.empty()) return true;  // at the end: nothing after the time
+    fill_decode_times();
+    queued_packet_t const& front = queue.front();
+    bool const at_first = first_unshifted_dts && *front.dts <= *first_unshifted_dts;
+    std::optional<int64_t> const pts = front.pts ? add_ticks(*front.pts, shift) : std::nullopt;
+    if (at_first || target == std::numeric_limits<int64_t>::min() ||
+        (front.key && pts && *pts <= static_cast<int64_t>(ticks))) {
+      return true;
+    }
+    int64_t const landed = std::min(*front.dts, front.pts.value_or(*front.dts)) / tick_multiplier;
+    target = std::min(target, landed) - 1;
+  }
+  return true;
 }
 
 std::optional<full_sample_t> file_sample_source_t::impl_t::next_sample() {
-  while (queue.size() < 2 && read_packet()) {
+  settle_front();
+  for (;;) {
+    while (queue.size() < 2 && read_packet()) {
+    }
+    if (queue.size() < 2 || !droppable(queue[1])) break;
+    queue.erase(queue.begin() + 1);
   }
   if (queue.empty()) {
     if (fault && !kept->error) kept->error = *fault;
@@ -495,6 +623,7 @@ std::optional<full_sample_t> file_sample_source_t::impl_t::next_sample() {
   }
 
   previous_sample_duration = static_cast<uint32_t>(duration);
+  last_delivered_dts = static_cast<uint64_t>(shifted_dts);
   sample_flags_t const flags = sample_flags_t::make(current.key ? sample_flags_t::sync_sample : 0);
   full_sample_t sample(static_cast<uint32_t>(duration), static_cast<int32_t>(offset), 1, flags,
                        std::nullopt, std::move(current.data), buckets_create());
@@ -516,7 +645,27 @@ std::unique_ptr<file_sample_source_t> file_sample_source_t::open(const std::stri
 
 const trak_t& file_sample_source_t::trak() const { return impl_->trak; }
 
-uint64_t file_sample_source_t::first_dts() const { return impl_->first_dts; }
+uint64_t file_sample_source_t::first_dts() const {
+  impl_->settle_front();
+  return impl_->segment_first_dts;
+}
+
+void file_sample_source_t::leave_out_before(std::optional<uint64_t> ticks, bool sync_only) {
+  impl_->needed_from = ticks ? std::optional<int64_t>(static_cast<int64_t>(
+                                   std::min<uint64_t>(*ticks, std::numeric_limits<int64_t>::max())))
+                             : std::nullopt;
+  impl_->sync_only = sync_only;
+}
+
+bool file_sample_source_t::can_seek() const { return impl_->can_seek(); }
+
+std::optional<uint64_t> file_sample_source_t::sync_sample_before(uint64_t ticks) const {
+  return impl_->sync_sample_before(ticks);
+}
+
+bool file_sample_source_t::seek(uint64_t ticks) { return impl_->seek(ticks); }
+
+uint64_t file_sample_source_t::last_delivered_dts() const noexcept { return impl_->last_delivered_dts; }
 
 std::optional<full_sample_t> file_sample_source_t::read_sample() { return impl_->next_sample(); }
 

@@ -78,6 +78,27 @@ class file_sample_source_t final : public sample_source_t {
   // Set once read_sample() has ended the samples at a fault.
   std::shared_ptr<const source_fault_t> fault() const noexcept;
 
+  // Thumbnail jobs want a few pictures, and decoders need only some
+  // samples for them. From the next sample on, the source leaves out the
+  // samples of non-reference pictures presented before `ticks` (shifted
+  // presentation ticks, like the samples'); with `sync_only`, every sample
+  // but the sync samples at or after it. A left-out sample's duration goes
+  // to the sample delivered before it, so the times of the rest stay exact.
+  void leave_out_before(std::optional<uint64_t> ticks, bool sync_only = false);
+
+  // Seeking needs an MP4/MOV or Matroska file with an index.
+  bool can_seek() const;
+  // The index time (MP4: decode time, Matroska: presentation time, both
+  // shifted) of the last sync sample at or before presentation time
+  // `ticks`; none when unknown.
+  std::optional<uint64_t> sync_sample_before(uint64_t ticks) const;
+  // Moves to the last sync sample whose presentation time is at or before
+  // `ticks`; first_dts() then gives its decode time, and a new decoder
+  // reads on from there. False (nothing moved) when the file cannot seek.
+  bool seek(uint64_t ticks);
+  // Of the sample read_sample() returned last.
+  uint64_t last_delivered_dts() const noexcept;
+
  private:
   struct impl_t;
   explicit file_sample_source_t(std::unique_ptr<impl_t> impl);

@@ -56,8 +56,11 @@ unsigned luma_spread(const frame_t& frame) {
 }
 
 picture_picker_t::picture_picker_t(log_context_t& log_context, std::unique_ptr<frame_source_t> input,
-                                   picture_choice_t choice)
-    : log_context_(log_context), input_(std::move(input)), choice_(choice) {
+                                   picture_choice_t choice, wanted_from_t wanted_from)
+    : log_context_(log_context),
+      input_(std::move(input)),
+      choice_(choice),
+      wanted_from_(std::move(wanted_from)) {
   VANTOR_CHECK(input_);
   check_choice(choice_);
 }
@@ -110,11 +113,20 @@ frame_t picture_picker_t::end_frame(frame_t upstream_end) {
   return end;
 }
 
+void picture_picker_t::announce_wanted() {
+  announced_ = true;
+  if (!wanted_from_) return;
+  if (!choice_.has_marks()) return wanted_from_(choice_.start);
+  // Past the last mark nothing is wanted; the range end stops the pulls.
+  if (std::optional<int64_t> const next = mark(mark_index_)) wanted_from_(*next);
+}
+
 frame_t picture_picker_t::chose(frame_t frame) {
   last_pts_ = frame.pts_;
   last_timescale_ = frame.timescale_;
   chose_any_ = true;
   ++pictures_chosen_;
+  if (choice_.has_marks()) announce_wanted();
   return frame;
 }
 
@@ -129,6 +141,7 @@ frame_t picture_picker_t::take_fallback(frame_t next) {
 
 frame_t picture_picker_t::operator()() {
   if (end_) return *end_;
+  if (!announced_) announce_wanted();
   for (;;) {
     frame_t frame;
     if (held_) {

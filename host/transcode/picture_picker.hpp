@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -40,10 +41,15 @@ unsigned luma_spread(const frame_t& frame);
 // there. Once the range is over, it pulls nothing more upstream.
 class picture_picker_t final : public frame_source_t {
  public:
+  // Told, before the first pull and after each choice, from which
+  // presentation time (microseconds) on pictures are still wanted, so that
+  // the upstream can skip decoding the others.
+  using wanted_from_t = std::function<void(int64_t microseconds)>;
+
   // Throws 13 when the choice is inconsistent: count without an end,
   // every or count of 0, both of them, or an end not after the start.
   picture_picker_t(log_context_t& log_context, std::unique_ptr<frame_source_t> input,
-                   picture_choice_t choice);
+                   picture_choice_t choice, wanted_from_t wanted_from = {});
   frame_t operator()() override;
 
   uint64_t pictures_seen() const noexcept { return pictures_seen_; }
@@ -58,10 +64,13 @@ class picture_picker_t final : public frame_source_t {
   std::optional<int64_t> mark(uint64_t index) const;
   void pass_marks_up_to(const frame_t& frame);
   frame_t end_frame(frame_t upstream_end);
+  void announce_wanted();
 
   log_context_t& log_context_;
   std::unique_ptr<frame_source_t> input_;
   picture_choice_t choice_;
+  wanted_from_t wanted_from_;
+  bool announced_ = false;
   uint64_t mark_index_ = 0;
   std::optional<frame_t> held_;      // pulled, to be looked at again
   std::optional<frame_t> fallback_;  // the first, flat candidate of the current mark

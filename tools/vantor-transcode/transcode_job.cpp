@@ -17,6 +17,7 @@
 #include "time_value.hpp"
 #include "sources/file_sample_source.hpp"
 #include "sources/fit_rect.hpp"
+#include "sources/seeking_picture_source.hpp"
 #include "transcode/orientation_stage.hpp"
 #include "transcode/picture_picker.hpp"
 #include "transcode/presentation_window.hpp"
@@ -178,9 +179,35 @@ video::picture_choice_t picture_choice(const tool_options_t& options, const trak
   return choice;
 }
 
-// Decoder, the presentation window (edit lists), the orientation stage
-// unless the stored orientation is kept, the picture picker when only some
-// pictures are wanted, then the resize filter when a size is asked for.
+// The decoded pictures on the container's timeline: every one of them, or,
+// when the options choose some, the chosen ones, decoding only what they
+// need (a picture not chosen is never turned, scaled or encoded).
+std::unique_ptr<video::frame_source_t> decoded_pictures(host_context_t& host,
+                                                        const video_decoder_plugin_t& decoder,
+                                                        const char* decoder_name,
+                                                        opened_input_t& input,
+                                                        const tool_options_t& options,
+                                                        const std::string& path) {
+  auto const make_decoder = [&host, decoder, decoder_name](std::unique_ptr<sample_source_t> samples) {
+    return decoder.create(host, std::make_unique<sample_trace_t>(std::move(samples), host.log_context),
+                          transcoder_config_t{decoder_name, {}});
+  };
+  if (!options.chooses_pictures()) {
+    return std::make_unique<video::presentation_window_t>(make_decoder(std::move(input.source)),
+                                                          input.presentation_start);
+  }
+  video::picture_choice_t const choice = picture_choice(options, input.trak, path);
+  auto seeking = std::make_unique<seeking_picture_source_t>(host.log_context, std::move(input.source),
+                                                            make_decoder, options.keyframes);
+  seeking_picture_source_t& wanted = *seeking;
+  // The picker owns the seeking source, so the callback never outlives it.
+  return std::make_unique<video::picture_picker_t>(
+      host.log_context, std::move(seeking), choice,
+      [&wanted](int64_t microseconds) { wanted.want_from(microseconds); });
+}
+
+// The decoded pictures, the orientation stage unless the stored
+// orientation is kept, then the resize filter when a size is asked for.
 // `description` is what the JPEG encoder is told about the pictures that
 // come out.
 std::unique_ptr<video::frame_source_t> build_picture_chain(
@@ -190,17 +217,10 @@ std::unique_ptr<video::frame_source_t> build_picture_chain(
   bool const turn = options.autorotate && !input.trak.orientation.is_identity();
   trak_t const trak = turn ? upright_trak(input.trak) : input.trak;
   std::unique_ptr<video::frame_source_t> pictures =
-      decoder.create(host, std::make_unique<sample_trace_t>(std::move(input.source), host.log_context),
-                     transcoder_config_t{decoder_name, {}});
-  pictures = std::make_unique<video::presentation_window_t>(std::move(pictures), input.presentation_start);
+      decoded_pictures(host, decoder, decoder_name, input, options, path);
   if (turn) {
     pictures = std::make_unique<video::orientation_stage_t>(host.log_context, std::move(pictures),
                                                             input.trak.orientation);
-  }
-  // Pictures not chosen are never scaled or encoded.
-  if (options.chooses_pictures()) {
-    pictures = std::make_unique<video::picture_picker_t>(host.log_context, std::move(pictures),
-                                                         picture_choice(options, input.trak, path));
   }
   description = video_description_t{trak.sar};
   if (plugins.resize_filter) {

@@ -1,0 +1,91 @@
+#include "sources/seeking_picture_source.hpp"
+
+#include <limits>
+#include <string>
+#include <utility>
+
+#include "exception.hpp"
+#include "transcode/presentation_window.hpp"
+
+namespace vantor::tools {
+
+namespace {
+
+// A decoder's view of the shared file source: the seeking source owns the
+// file and destroys each decoder before it seeks.
+class borrowed_sample_source_t final : public sample_source_t {
+ public:
+  explicit borrowed_sample_source_t(file_sample_source_t& source) : source_(source) {}
+  const trak_t& trak() const override { return source_.trak(); }
+  uint64_t first_dts() const override { return source_.first_dts(); }
+  std::optional<full_sample_t> read_sample() override { return source_.read_sample(); }
+
+ private:
+  file_sample_source_t& source_;
+};
+
+// The first tick of `timescale` at or after a time in microseconds.
+uint64_t ticks_at_or_after(int64_t microseconds, uint32_t timescale) {
+  if (microseconds <= 0) return 0;
+  unsigned __int128 const scaled = static_cast<unsigned __int128>(microseconds) * timescale;
+  unsigned __int128 const ticks = (scaled + 999'999) / 1'000'000;
+  return ticks > std::numeric_limits<uint64_t>::max() / 2 ? std::numeric_limits<uint64_t>::max() / 2
+                                                         : static_cast<uint64_t>(ticks);
+}
+
+}  // namespace
+
+seeking_picture_source_t::seeking_picture_source_t(log_context_t& log_context,
+                                                   std::unique_ptr<file_sample_source_t> source,
+                                                   decoder_factory_t make_decoder, bool sync_only)
+    : log_context_(log_context),
+      source_(std::move(source)),
+      make_decoder_(std::move(make_decoder)),
+      sync_only_(sync_only) {
+  VANTOR_CHECK(source_ && make_decoder_);
+  presentation_start_ = source_->presentation_start();
+  timescale_ = source_->trak().media_timescale;
+  source_->leave_out_before(std::nullopt, sync_only_);
+}
+
+seeking_picture_source_t::~seeking_picture_source_t() {
+  decoder_.reset();  // before the source it reads
+  if (log_context_.level >= vantor_log_debug) {
+    log_context_.log_at_level(vantor_log_debug,
+                              "seeking_picture_source: " + std::to_string(decoders_started_) +
+                                  " decoders, " + std::to_string(seeks_) + " seeks");
+  }
+}
+
+void seeking_picture_source_t::want_from(int64_t microseconds) {
+  uint64_t const wanted = ticks_at_or_after(microseconds, timescale_);
+  if (wanted <= wanted_ && decoder_) return;
+  wanted_ = std::max(wanted_, wanted);
+  uint64_t const source_ticks = presentation_start_ + wanted_;
+  source_->leave_out_before(source_ticks, sync_only_);
+  // Sync samples alone are decoded by one decoder: none needs another.
+  if (sync_only_ || !source_->can_seek()) return;
+  std::optional<uint64_t> const sync = source_->sync_sample_before(source_ticks);
+  // Decoding on is cheaper while the decoder has not yet passed the sync
+  // sample the time needs: a fresh decoder would start there anyway.
+  if (sync && (!decoder_ || *sync > source_->last_delivered_dts())) seek_pending_ = true;
+}
+
+void seeking_picture_source_t::start_decoder() {
+  decoder_.reset();
+  if (seek_pending_ && source_->seek(presentation_start_ + wanted_)) ++seeks_;
+  seek_pending_ = false;
+  decoder_ = std::make_unique<video::presentation_window_t>(
+      make_decoder_(std::make_unique<borrowed_sample_source_t>(*source_)), presentation_start_);
+  ++decoders_started_;
+}
+
+video::frame_t seeking_picture_source_t::operator()() {
+  for (;;) {
+    if (!decoder_ || seek_pending_) start_decoder();
+    video::frame_t frame = (*decoder_)();
+    if (frame.is_end_of_stream() || frame.timescale_ != timescale_ || frame.pts_ >= wanted_) return frame;
+  }
+}
+
+}  // namespace vantor::tools
