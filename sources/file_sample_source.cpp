@@ -665,6 +665,8 @@ std::optional<uint64_t> file_sample_source_t::sync_sample_before(uint64_t ticks)
 
 bool file_sample_source_t::seek(uint64_t ticks) { return impl_->seek(ticks); }
 
+void file_sample_source_t::start_anew() noexcept { impl_->front_settled = false; }
+
 uint64_t file_sample_source_t::last_delivered_dts() const noexcept { return impl_->last_delivered_dts; }
 
 std::optional<full_sample_t> file_sample_source_t::read_sample() { return impl_->next_sample(); }

@@ -96,6 +96,9 @@ class file_sample_source_t final : public sample_source_t {
   // `ticks`; first_dts() then gives its decode time, and a new decoder
   // reads on from there. False (nothing moved) when the file cannot seek.
   bool seek(uint64_t ticks);
+  // The samples read from here on go to a new decoder: the next one may be
+  // left out too (see leave_out_before()).
+  void start_anew() noexcept;
   // Of the sample read_sample() returned last.
   uint64_t last_delivered_dts() const noexcept;
 

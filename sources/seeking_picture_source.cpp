@@ -15,13 +15,22 @@ namespace {
 // file and destroys each decoder before it seeks.
 class borrowed_sample_source_t final : public sample_source_t {
  public:
-  explicit borrowed_sample_source_t(file_sample_source_t& source) : source_(source) {}
+  borrowed_sample_source_t(file_sample_source_t& source, bool one_sample)
+      : source_(source), one_sample_(one_sample) {}
   const trak_t& trak() const override { return source_.trak(); }
   uint64_t first_dts() const override { return source_.first_dts(); }
-  std::optional<full_sample_t> read_sample() override { return source_.read_sample(); }
+  std::optional<full_sample_t> read_sample() override {
+    if (one_sample_ && got_a_sample_) return std::nullopt;
+    std::optional<full_sample_t> sample = source_.read_sample();
+    got_a_sample_ = got_a_sample_ || sample.has_value();
+    return sample;
+  }
+  const bool& got_a_sample() const noexcept { return got_a_sample_; }
 
  private:
   file_sample_source_t& source_;
+  bool const one_sample_;
+  bool got_a_sample_ = false;
 };
 
 // The first tick of `timescale` at or after a time in microseconds.
@@ -37,15 +46,15 @@ uint64_t ticks_at_or_after(int64_t microseconds, uint32_t timescale) {
 
 seeking_picture_source_t::seeking_picture_source_t(log_context_t& log_context,
                                                    std::unique_ptr<file_sample_source_t> source,
-                                                   decoder_factory_t make_decoder, bool sync_only)
+                                                   decoder_factory_t make_decoder, samples_t samples)
     : log_context_(log_context),
       source_(std::move(source)),
       make_decoder_(std::move(make_decoder)),
-      sync_only_(sync_only) {
+      samples_(samples) {
   VANTOR_CHECK(source_ && make_decoder_);
   presentation_start_ = source_->presentation_start();
   timescale_ = source_->trak().media_timescale;
-  source_->leave_out_before(std::nullopt, sync_only_);
+  source_->leave_out_before(std::nullopt, sync_only());
 }
 
 seeking_picture_source_t::~seeking_picture_source_t() {
@@ -57,14 +66,15 @@ seeking_picture_source_t::~seeking_picture_source_t() {
   }
 }
 
+bool seeking_picture_source_t::sync_only() const noexcept { return samples_ != samples_t::needed; }
+
 void seeking_picture_source_t::want_from(int64_t microseconds) {
   uint64_t const wanted = ticks_at_or_after(microseconds, timescale_);
   if (wanted <= wanted_ && decoder_) return;
   wanted_ = std::max(wanted_, wanted);
   uint64_t const source_ticks = presentation_start_ + wanted_;
-  source_->leave_out_before(source_ticks, sync_only_);
-  // Sync samples alone are decoded by one decoder: none needs another.
-  if (sync_only_ || !source_->can_seek()) return;
+  source_->leave_out_before(source_ticks, sync_only());
+  if (samples_ == samples_t::sync || !source_->can_seek()) return;
   std::optional<uint64_t> const sync = source_->sync_sample_before(source_ticks);
   // Decoding on is cheaper while the decoder has not yet passed the sync
   // sample the time needs: a fresh decoder would start there anyway.
@@ -73,10 +83,18 @@ void seeking_picture_source_t::want_from(int64_t microseconds) {
 
 void seeking_picture_source_t::start_decoder() {
   decoder_.reset();
-  if (seek_pending_ && source_->seek(presentation_start_ + wanted_)) ++seeks_;
+  decoder_got_a_sample_ = nullptr;
+  if (seek_pending_ && source_->seek(presentation_start_ + wanted_)) {
+    ++seeks_;
+  } else {
+    source_->start_anew();
+  }
   seek_pending_ = false;
-  decoder_ = std::make_unique<video::presentation_window_t>(
-      make_decoder_(std::make_unique<borrowed_sample_source_t>(*source_)), presentation_start_);
+  auto samples = std::make_unique<borrowed_sample_source_t>(
+      *source_, samples_ == samples_t::one_sync_per_decoder);
+  decoder_got_a_sample_ = &samples->got_a_sample();
+  decoder_ = std::make_unique<video::presentation_window_t>(make_decoder_(std::move(samples)),
+                                                            presentation_start_);
   ++decoders_started_;
 }
 
@@ -84,7 +102,14 @@ video::frame_t seeking_picture_source_t::operator()() {
   for (;;) {
     if (!decoder_ || seek_pending_) start_decoder();
     video::frame_t frame = (*decoder_)();
-    if (frame.is_end_of_stream() || frame.timescale_ != timescale_ || frame.pts_ >= wanted_) return frame;
+    if (frame.is_end_of_stream()) {
+      // A decoder of one sample is done; the next sync sample needs another,
+      // unless none was left.
+      if (samples_ != samples_t::one_sync_per_decoder || !*decoder_got_a_sample_) return frame;
+      decoder_.reset();
+      continue;
+    }
+    if (frame.timescale_ != timescale_ || frame.pts_ >= wanted_) return frame;
   }
 }
 

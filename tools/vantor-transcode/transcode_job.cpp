@@ -197,8 +197,12 @@ std::unique_ptr<video::frame_source_t> decoded_pictures(host_context_t& host,
                                                           input.presentation_start);
   }
   video::picture_choice_t const choice = picture_choice(options, input.trak, path);
+  using samples_t = seeking_picture_source_t::samples_t;
+  samples_t const samples = !options.keyframes  ? samples_t::needed
+                            : choice.has_marks() ? samples_t::one_sync_per_decoder
+                                                 : samples_t::sync;
   auto seeking = std::make_unique<seeking_picture_source_t>(host.log_context, std::move(input.source),
-                                                            make_decoder, options.keyframes);
+                                                            make_decoder, samples);
   seeking_picture_source_t& wanted = *seeking;
   // The picker owns the seeking source, so the callback never outlives it.
   return std::make_unique<video::picture_picker_t>(
