@@ -677,6 +677,14 @@ uint64_t file_sample_source_t::presentation_start() const noexcept {
   return impl_->presentation_start;
 }
 
+uint64_t file_sample_source_t::start_time() const noexcept {
+  std::optional<int64_t> const start = impl_->ticks(impl_->stream->start_time);
+  if (!start) return 0;
+  std::optional<int64_t> const shifted = add_ticks(*start, impl_->shift);
+  if (!shifted || *shifted <= static_cast<int64_t>(impl_->presentation_start)) return 0;
+  return static_cast<uint64_t>(*shifted) - impl_->presentation_start;
+}
+
 std::shared_ptr<const source_fault_t> file_sample_source_t::fault() const noexcept { return impl_->kept; }
 
 std::unique_ptr<sample_source_t> open_file_sample_source(const std::string& path) {

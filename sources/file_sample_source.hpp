@@ -75,6 +75,11 @@ class file_sample_source_t final : public sample_source_t {
   const file_stream_info_t& stream_info() const noexcept;
   // The container's presentation time 0, in the shifted ticks of the samples.
   uint64_t presentation_start() const noexcept;
+  // Where the video starts on the presentation timeline of the pictures
+  // (ticks after presentation_start()): 0 for most files, later for an MPEG-TS
+  // (its clock runs on from an earlier segment), an MP4 segment or a delayed
+  // start. Times a user gives count from here, as in ffmpeg.
+  uint64_t start_time() const noexcept;
   // Set once read_sample() has ended the samples at a fault.
   std::shared_ptr<const source_fault_t> fault() const noexcept;
 

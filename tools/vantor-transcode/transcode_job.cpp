@@ -114,6 +114,7 @@ struct opened_input_t {
   file_stream_info_t info;
   trak_t trak;
   uint64_t presentation_start = 0;
+  int64_t start_microseconds = 0;  // where the video starts; the options' times count from here
   std::shared_ptr<const source_fault_t> fault;  // reported once the chain has drained
 };
 
@@ -127,6 +128,10 @@ opened_input_t open_input(const std::string& path) {
   input.info = input.source->stream_info();
   input.trak = input.source->trak();
   input.presentation_start = input.source->presentation_start();
+  if (input.trak.media_timescale != 0) {
+    input.start_microseconds = static_cast<int64_t>(static_cast<unsigned __int128>(input.source->start_time()) *
+                                                    1'000'000 / input.trak.media_timescale);
+  }
   input.fault = input.source->fault();
   if (!is_supported_pixel_format(input.info.pixel_format_name)) {
     throw input_error_t(path + ": unsupported pixel format " + input.info.pixel_format_name +
@@ -157,7 +162,7 @@ std::optional<int64_t> duration_microseconds(const trak_t& trak) {
 
 // The pictures the options ask for, in a video of `trak`'s length.
 video::picture_choice_t picture_choice(const tool_options_t& options, const trak_t& trak,
-                                       const std::string& path) {
+                                       int64_t origin, const std::string& path) {
   video::picture_choice_t choice;
   choice.start = options.start.value_or(0);
   choice.every = options.every;
@@ -176,6 +181,8 @@ video::picture_choice_t picture_choice(const tool_options_t& options, const trak
     throw input_error_t(path + ": --count spreads the pictures over the video's length, which the "
                                "file does not give; give --end as well");
   }
+  choice.start += origin;
+  if (choice.end) *choice.end += origin;
   return choice;
 }
 
@@ -196,7 +203,7 @@ std::unique_ptr<video::frame_source_t> decoded_pictures(host_context_t& host,
     return std::make_unique<video::presentation_window_t>(make_decoder(std::move(input.source)),
                                                           input.presentation_start);
   }
-  video::picture_choice_t const choice = picture_choice(options, input.trak, path);
+  video::picture_choice_t const choice = picture_choice(options, input.trak, input.start_microseconds, path);
   using samples_t = seeking_picture_source_t::samples_t;
   samples_t const samples = !options.keyframes  ? samples_t::needed
                             : choice.has_marks() ? samples_t::one_sync_per_decoder
