@@ -8,6 +8,7 @@
 #include <sstream>
 #include <utility>
 
+#include "decode_ahead.hpp"
 #include "exception.hpp"
 #include "frame_tap.hpp"
 #include "picture_writers.hpp"
@@ -233,6 +234,9 @@ std::unique_ptr<video::frame_source_t> build_picture_chain(
     pictures = std::make_unique<video::orientation_stage_t>(host.log_context, std::move(pictures),
                                                             input.trak.orientation);
   }
+  // Decoding runs beside scaling and encoding. Two pictures ahead keep both
+  // threads busy; more would only cost memory.
+  pictures = std::make_unique<decode_ahead_t>(std::move(pictures), 2);
   description = video_description_t{trak.sar};
   if (plugins.resize_filter) {
     picture_size_t const size = complete_size(trak.width ? trak.width : 1, trak.height ? trak.height : 1,
