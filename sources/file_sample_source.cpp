@@ -178,6 +178,7 @@ struct file_sample_source_t::impl_t {
   std::optional<uint64_t> sync_sample_before(uint64_t ticks) const;
   bool seek(uint64_t ticks);
   void restart_reading();
+  void renumber_after_seek();
   std::optional<full_sample_t> next_sample();
 };
 
@@ -515,6 +516,23 @@ void file_sample_source_t::impl_t::restart_reading() {
   seeked = true;
 }
 
+// Sample numbers (in messages, and in the check for a file cut short)
+// count from the first sample; after a seek a complete index tells them.
+void file_sample_source_t::impl_t::renumber_after_seek() {
+  if (queue.empty() || !queue.front().dts || info.frame_count == 0 ||
+      static_cast<uint64_t>(avformat_index_get_entries_count(stream)) != info.frame_count) {
+    return;
+  }
+  int64_t const dts = *queue.front().dts / tick_multiplier;
+  int const index = av_index_search_timestamp(stream, dts, AVSEEK_FLAG_ANY | AVSEEK_FLAG_BACKWARD);
+  const AVIndexEntry* const entry = index >= 0 ? avformat_index_get_entry(stream, index) : nullptr;
+  if (entry == nullptr || entry->timestamp != dts) return;
+  uint64_t number = static_cast<uint64_t>(index);
+  for (queued_packet_t& queued : queue) queued.number = number++;
+  packets_read = number;
+  seeked = false;
+}
+
 // Moves to the sync sample at or before presentation time `ticks`. The
 // index may be of decode times, and a picture decoded from a sync sample
 // may lie after the time (open GOPs drop their leading pictures), so the
@@ -540,6 +558,7 @@ bool file_sample_source_t::impl_t::seek(uint64_t ticks) {
     }
     if (queue.empty()) return true;  // at the end: nothing after the time
     fill_decode_times();
+    renumber_after_seek();
     queued_packet_t const& front = queue.front();
     bool const at_first = first_unshifted_dts && *front.dts <= *first_unshifted_dts;
     std::optional<int64_t> const pts = front.pts ? add_ticks(*front.pts, shift) : std::nullopt;
@@ -664,6 +683,36 @@ std::optional<uint64_t> file_sample_source_t::sync_sample_before(uint64_t ticks)
 }
 
 bool file_sample_source_t::seek(uint64_t ticks) { return impl_->seek(ticks); }
+
+std::vector<uint64_t> file_sample_source_t::sync_sample_decode_times() const {
+  impl_t const& impl = *impl_;
+  std::vector<uint64_t> times;
+  int const entries = impl.can_seek() ? avformat_index_get_entries_count(impl.stream) : 0;
+  // Only a complete index has the decode time of every sample.
+  if (!impl.is_mov || impl.info.frame_count == 0 || static_cast<uint64_t>(entries) != impl.info.frame_count) {
+    return times;
+  }
+  for (int i = 0; i < entries; ++i) {
+    const AVIndexEntry* const entry = avformat_index_get_entry(impl.stream, i);
+    if (entry == nullptr || (entry->flags & AVINDEX_KEYFRAME) == 0) continue;
+    std::optional<int64_t> const time = add_ticks(entry->timestamp * impl.tick_multiplier, impl.shift);
+    if (!time || *time < 0) return {};
+    times.push_back(static_cast<uint64_t>(*time));
+  }
+  return times;
+}
+
+bool file_sample_source_t::seek_to_sync_sample(uint64_t decode_time) {
+  impl_t& impl = *impl_;
+  // libavformat seeks MP4 by presentation time, moved by its edit list: the
+  // last sync sample shown before the next one's decode time is this one.
+  std::vector<uint64_t> const times = sync_sample_decode_times();
+  auto const next = std::upper_bound(times.begin(), times.end(), decode_time);
+  uint64_t const before_next = next != times.end() ? *next - 1 : std::numeric_limits<int64_t>::max();
+  if (!impl.seek(before_next) || impl.queue.empty()) return false;
+  std::optional<int64_t> const landed = add_ticks(*impl.queue.front().dts, impl.shift);
+  return impl.queue.front().key && landed && static_cast<uint64_t>(*landed) == decode_time;
+}
 
 void file_sample_source_t::start_anew() noexcept { impl_->front_settled = false; }
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "exception.hpp"
 #include "trak.hpp"
@@ -101,6 +102,13 @@ class file_sample_source_t final : public sample_source_t {
   // `ticks`; first_dts() then gives its decode time, and a new decoder
   // reads on from there. False (nothing moved) when the file cannot seek.
   bool seek(uint64_t ticks);
+  // The decode times of every sync sample (shifted, like first_dts()), when
+  // the file indexes all its samples (an MP4/MOV that is not fragmented);
+  // empty otherwise.
+  std::vector<uint64_t> sync_sample_decode_times() const;
+  // Moves to the sync sample of that decode time (one of the above), for a
+  // decoder that starts there. False when the file cannot seek there.
+  bool seek_to_sync_sample(uint64_t decode_time);
   // The samples read from here on go to a new decoder: the next one may be
   // left out too (see leave_out_before()).
   void start_anew() noexcept;

@@ -3,6 +3,7 @@
 // file of a list, several at once.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -43,6 +44,7 @@ int run_single(const vantor::tools::tool_options_t& options, vantor::tools::plug
   job.input = options.input.empty() ? bundled_clip_path() : options.input;
   if (job.input.empty()) return fail("the bundled sample clip is not installed; name an INPUT file");
   job.show_progress = isatty(STDERR_FILENO) != 0;
+  job.decode_threads = options.threads.value_or(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
   bool const raw_to_stdout = options.raw && *options.raw == "-";
   // A reader that stops early (ffplay closed) must end the run with an
   // error message rather than a signal.

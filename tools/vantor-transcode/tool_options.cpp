@@ -122,6 +122,15 @@ uint32_t parse_count(std::string_view text) {
   return static_cast<uint32_t>(*count);
 }
 
+unsigned parse_threads(std::string_view text) {
+  auto const threads = parse_number(text, std::numeric_limits<uint32_t>::max());
+  if (!threads || *threads == 0 || *threads > max_jobs) {
+    throw usage_error_t("--threads '" + std::string(text) + "' is not a number of threads from 1 to " +
+                        std::to_string(max_jobs));
+  }
+  return static_cast<unsigned>(*threads);
+}
+
 unsigned parse_jobs(std::string_view text) {
   auto const jobs = parse_number(text, std::numeric_limits<uint32_t>::max());
   if (!jobs) throw usage_error_t("--jobs '" + std::string(text) + "' is not a number of chains");
@@ -187,6 +196,8 @@ tool_options_t parse_tool_options(int argc, const char* const* argv) {
         throw usage_error_t("--batch needs a list file, or - for standard input");
     } else if (argument == "--jobs") {
       options.jobs = parse_jobs(value());
+    } else if (argument == "--threads") {
+      options.threads = parse_threads(value());
     } else if (argument == "--every") {
       options.every = parse_time(argument, value());
       if (*options.every == 0) throw usage_error_t("--every 0: the interval must be above 0");
@@ -215,6 +226,8 @@ tool_options_t parse_tool_options(int argc, const char* const* argv) {
     if (options.raw)
       throw usage_error_t("--raw writes one file and does not combine with --batch; "
                           "batch mode writes JPEG folders under -o DIR");
+    if (options.threads)
+      throw usage_error_t("--threads is for one input; --batch runs --jobs inputs at once");
   } else if (options.jobs) {
     throw usage_error_t("--jobs sets how many inputs of --batch LIST run at once; give --batch");
   }
@@ -317,6 +330,14 @@ H.264/HEVC streams.
                       pictures of several inputs)
   --jobs N            with --batch: convert N inputs at once, each on its own
                       thread (default: the number of cores)
+  --threads N         without --batch: decode one input on N threads at once.
+                      A job that wants every picture of an MP4 or MOV with
+                      --size has its stream cut at keyframes into parts, each
+                      decoded, scaled and encoded on its own thread (the
+                      pictures are the same); other jobs decode on one
+                      thread, beside scaling and encoding. 1 runs decoding
+                      as one stream; each part needs a decoder's memory
+                      (default: the number of cores, at most 4)
   --version           show the version and the FFmpeg libraries in use
   -h, --help          show this text
 

@@ -36,6 +36,7 @@ struct tool_options_t {
   bool version = false;
   std::optional<std::string> batch_list;  // a file of input paths, or "-" for standard input
   std::optional<unsigned> jobs;           // with batch_list; none: one per core
+  std::optional<unsigned> threads;        // without batch_list; none: one per core, at most 4
 
   // Which pictures to write; times in microseconds.
   std::optional<int64_t> every;

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <utility>
 
+#include "chunked_decode.hpp"
 #include "decode_ahead.hpp"
 #include "exception.hpp"
 #include "frame_tap.hpp"
@@ -190,16 +191,21 @@ video::picture_choice_t picture_choice(const tool_options_t& options, const trak
 // The decoded pictures on the container's timeline: every one of them, or,
 // when the options choose some, the chosen ones, decoding only what they
 // need (a picture not chosen is never turned, scaled or encoded).
-std::unique_ptr<video::frame_source_t> decoded_pictures(host_context_t& host,
-                                                        const video_decoder_plugin_t& decoder,
-                                                        const char* decoder_name,
-                                                        opened_input_t& input,
-                                                        const tool_options_t& options,
-                                                        const std::string& path) {
-  auto const make_decoder = [&host, decoder, decoder_name](std::unique_ptr<sample_source_t> samples) {
+using decoder_factory_t = seeking_picture_source_t::decoder_factory_t;
+
+decoder_factory_t decoder_factory(host_context_t& host, const video_decoder_plugin_t& decoder,
+                                  const char* decoder_name) {
+  return [&host, decoder, decoder_name](std::unique_ptr<sample_source_t> samples) {
     return decoder.create(host, std::make_unique<sample_trace_t>(std::move(samples), host.log_context),
                           transcoder_config_t{decoder_name, {}});
   };
+}
+
+std::unique_ptr<video::frame_source_t> decoded_pictures(host_context_t& host,
+                                                        const decoder_factory_t& make_decoder,
+                                                        opened_input_t& input,
+                                                        const tool_options_t& options,
+                                                        const std::string& path) {
   if (!options.chooses_pictures()) {
     return std::make_unique<video::presentation_window_t>(make_decoder(std::move(input.source)),
                                                           input.presentation_start);
@@ -218,26 +224,36 @@ std::unique_ptr<video::frame_source_t> decoded_pictures(host_context_t& host,
       [&wanted](int64_t microseconds) { wanted.want_from(microseconds); });
 }
 
-// The decoded pictures, the orientation stage unless the stored
+// What follows the decoder: the orientation stage unless the stored
 // orientation is kept, then the resize filter when a size is asked for.
-// `description` is what the JPEG encoder is told about the pictures that
-// come out.
-std::unique_ptr<video::frame_source_t> build_picture_chain(
-    host_context_t& host, const video_decoder_plugin_t& decoder, const char* decoder_name,
-    opened_input_t& input, const output_plugins_t& plugins, const tool_options_t& options,
-    const std::string& path, video_description_t& description) {
-  bool const turn = options.autorotate && !input.trak.orientation.is_identity();
-  trak_t const trak = turn ? upright_trak(input.trak) : input.trak;
-  std::unique_ptr<video::frame_source_t> pictures =
-      decoded_pictures(host, decoder, decoder_name, input, options, path);
-  if (turn) {
-    pictures = std::make_unique<video::orientation_stage_t>(host.log_context, std::move(pictures),
-                                                            input.trak.orientation);
+// `decode_ahead` puts the decoder on a thread of its own.
+struct picture_stages_t {
+  host_context_t& host;
+  const output_plugins_t& plugins;
+  const tool_options_t& options;
+  trak_t stored;  // the track as the file stores it
+  bool decode_ahead = false;
+
+  bool turns() const { return options.autorotate && !stored.orientation.is_identity(); }
+  trak_t shown() const { return turns() ? upright_trak(stored) : stored; }
+  // What the JPEG encoder is told about the pictures that come out.
+  video_description_t description() const {
+    // Scaled pictures have the aspect ratio of their rectangle: square pixels
+    // with --fit, and no better guess for a stretched picture.
+    return video_description_t{plugins.resize_filter ? std::nullopt : shown().sar};
   }
-  // Decoding runs beside scaling and encoding. Two pictures ahead keep both
-  // threads busy; more would only cost memory.
-  pictures = std::make_unique<decode_ahead_t>(std::move(pictures), 2);
-  description = video_description_t{trak.sar};
+  std::unique_ptr<video::frame_source_t> operator()(std::unique_ptr<video::frame_source_t> pictures) const;
+};
+
+std::unique_ptr<video::frame_source_t> picture_stages_t::operator()(
+    std::unique_ptr<video::frame_source_t> pictures) const {
+  if (turns()) {
+    pictures = std::make_unique<video::orientation_stage_t>(host.log_context, std::move(pictures),
+                                                            stored.orientation);
+  }
+  // Two pictures ahead keep both threads busy; more would only cost memory.
+  if (decode_ahead) pictures = std::make_unique<decode_ahead_t>(std::move(pictures), 2);
+  trak_t const trak = shown();
   if (plugins.resize_filter) {
     picture_size_t const size = complete_size(trak.width ? trak.width : 1, trak.height ? trak.height : 1,
                                               trak.sar, *options.size);
@@ -247,9 +263,6 @@ std::unique_ptr<video::frame_source_t> build_picture_chain(
     pictures = plugins.resize_filter->create(host, std::move(pictures), size.width,
                                              size.height, rect.x, rect.y, rect.width,
                                              rect.height, transcoder_config_t{resize_filter_name, {}});
-    // Scaled pictures have the aspect ratio of their rectangle: square pixels
-    // with --fit, and no better guess for a stretched picture.
-    description.sar.reset();
   }
   return pictures;
 }
@@ -275,13 +288,25 @@ std::optional<raw_picture_t> drain_into_raw(video::frame_source_t& pictures, raw
   return last;
 }
 
-void drain_into_jpegs(host_context_t& host, std::unique_ptr<video::frame_source_t> pictures,
-                      const video_encoder_plugin_t& encoder, const video_description_t& description,
-                      const tool_options_t& options, jpeg_folder_writer_t& writer) {
+std::unique_ptr<sample_source_t> jpeg_samples(host_context_t& host, std::unique_ptr<video::frame_source_t> pictures,
+                                              const video_encoder_plugin_t& encoder,
+                                              const video_description_t& description,
+                                              const tool_options_t& options) {
   transcoder_config_t config{jpeg_encoder_name, {}};
   if (options.quality) config.attributes.emplace_back("quality", *options.quality);
-  std::unique_ptr<sample_source_t> jpegs = encoder.create(host, std::move(pictures), description, config);
-  while (std::optional<full_sample_t> sample = jpegs->read_sample()) writer.write(*sample);
+  return encoder.create(host, std::move(pictures), description, config);
+}
+
+// The chunks of a job that wants every picture, scaled; none where one chain
+// does as well (a file without a complete index, too few sync samples).
+std::vector<uint64_t> parallel_chunks(const transcode_job_t& job, const opened_input_t& input) {
+  const tool_options_t& options = job.options;
+  if (job.decode_threads < 2 || options.raw || !options.size || options.chooses_pictures()) return {};
+  // A chunk's chains cost a few milliseconds to build: a second of video at
+  // least makes that small.
+  std::vector<uint64_t> starts = chunk_starts(*input.source, input.trak.media_timescale);
+  if (starts.size() < 2) starts.clear();
+  return starts;
 }
 
 std::string raw_output_text(const raw_writer_t& writer, const std::optional<raw_picture_t>& last) {
@@ -341,18 +366,35 @@ transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log
   std::optional<std::string> stop_reason;
   std::optional<raw_picture_t> last_raw_picture;
   try {
-    video_description_t description;
-    std::unique_ptr<video::frame_source_t> pictures =
-        build_picture_chain(host, decoder, decoder_name, input, plugins, options, job.input,
-                            description);
-    pictures = std::make_unique<frame_tap_t>(
-        std::move(pictures),
-        picture_observer_t(progress, !plugins.resize_filter && !options.raw, stop_reason));
-    if (raw_writer) {
-      last_raw_picture = drain_into_raw(*pictures, *raw_writer);
+    decoder_factory_t const make_decoder = decoder_factory(host, decoder, decoder_name);
+    picture_stages_t stages{host, plugins, options, input.trak};
+    std::vector<uint64_t> const chunks = parallel_chunks(job, input);
+    if (!chunks.empty()) {
+      chunk_chain_t const chain{make_decoder, stages, [&](std::unique_ptr<video::frame_source_t> pictures) {
+                                  return jpeg_samples(host, std::move(pictures), *plugins.jpeg_encoder,
+                                                      stages.description(), options);
+                                }};
+      uint64_t ticks = 0;
+      run_chunked(job.input, chunks, job.decode_threads, chain, [&](full_sample_t sample) {
+        jpeg_writer->write(sample);
+        ticks += sample.duration();
+        progress.update(jpeg_writer->count(), static_cast<double>(ticks) / input.trak.media_timescale);
+      });
     } else {
-      drain_into_jpegs(host, std::move(pictures), *plugins.jpeg_encoder, description, options,
-                       *jpeg_writer);
+      // One chain; its decoder runs on a thread of its own.
+      stages.decode_ahead = true;
+      std::unique_ptr<video::frame_source_t> pictures =
+          stages(decoded_pictures(host, make_decoder, input, options, job.input));
+      pictures = std::make_unique<frame_tap_t>(
+          std::move(pictures),
+          picture_observer_t(progress, !plugins.resize_filter && !options.raw, stop_reason));
+      if (raw_writer) {
+        last_raw_picture = drain_into_raw(*pictures, *raw_writer);
+      } else {
+        std::unique_ptr<sample_source_t> jpegs =
+            jpeg_samples(host, std::move(pictures), *plugins.jpeg_encoder, stages.description(), options);
+        while (std::optional<full_sample_t> sample = jpegs->read_sample()) jpeg_writer->write(*sample);
+      }
     }
   } catch (const exception& e) {
     progress.finish();

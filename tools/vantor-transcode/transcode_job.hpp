@@ -26,6 +26,9 @@ struct transcode_job_t {
   std::string input;
   tool_options_t options;  // options.output_dir is this input's JPEG folder
   bool show_progress = false;
+  // Threads that decode parts of the input at once (jobs that want every
+  // picture, scaled, of an MP4); 1 decodes it as one stream.
+  unsigned decode_threads = 1;
 };
 
 // Decodes `job.input` through the plug-in modules and writes JPEG files or

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sources/file_sample_source.hpp"
+#include "transcode/video_base.hpp"
+
+namespace vantor::tools {
+
+// A job that wants every picture is bound by decoding, and one decoder
+// decodes on one thread. So the stream is cut at sync samples into chunks,
+// each decoded, scaled and encoded by a chain of its own on one of several
+// threads, and the samples come out in the stream's order. A chunk's chain
+// decodes from its sync sample up to the next chunk's, and on through the
+// leading pictures of that one (an open GOP's leading pictures refer to the
+// chunk before); each picture comes out of exactly one chunk, the one in
+// whose presentation time span it lies. At most `threads` chunks are in
+// flight, and each holds its samples only until they are written.
+struct chunk_chain_t {
+  std::function<std::unique_ptr<video::frame_source_t>(std::unique_ptr<sample_source_t>)> decoder;
+  // The stages between decoder and encoder (orientation, resize).
+  std::function<std::unique_ptr<video::frame_source_t>(std::unique_ptr<video::frame_source_t>)> stages;
+  std::function<std::unique_ptr<sample_source_t>(std::unique_ptr<video::frame_source_t>)> encoder;
+};
+
+// The decode times where chunks start: sync samples at least `min_ticks`
+// apart, the first sample first. Fewer than two: decode in one chain.
+std::vector<uint64_t> chunk_starts(const file_sample_source_t& source, uint64_t min_ticks);
+
+// Runs the chunks on `threads` threads and hands each sample to `write` on
+// the calling thread, in order. A failure in a chunk comes out (as thrown)
+// after every sample of the chunks before it has been written.
+void run_chunked(const std::string& path, const std::vector<uint64_t>& starts, unsigned threads,
+                 const chunk_chain_t& chain, const std::function<void(full_sample_t)>& write);
+
+}  // namespace vantor::tools
