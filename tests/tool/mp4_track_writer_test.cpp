@@ -193,10 +193,26 @@ TEST_F(mp4_track_writer, late_start_keeps_times_pictures_and_bytes) {
   EXPECT_EQ(frames, 3u);
 }
 
+// Makes `folder` the current one for its lifetime.
+class current_folder_t {
+ public:
+  explicit current_folder_t(const fs::path& folder) { fs::current_path(folder); }
+  ~current_folder_t() { fs::current_path(previous_); }
+  current_folder_t(const current_folder_t&) = delete;
+  current_folder_t& operator=(const current_folder_t&) = delete;
+
+ private:
+  fs::path previous_ = fs::current_path();
+};
+
 // The muxer gives a track of few ticks a second a finer time base of its
-// own; the times must follow. A colon in the name is no protocol.
+// own; the times must follow. The relative name "clip:25.mp4" is a file,
+// not a URL of a protocol "clip".
 TEST_F(mp4_track_writer, coarse_timescale_is_rescaled) {
-  write_file(work_ / "clip:25.mp4", jpeg_trak(25, std::nullopt), 0, three_samples(1, 2, 1));
+  {
+    current_folder_t const here(work_);
+    write_file("clip:25.mp4", jpeg_trak(25, std::nullopt), 0, three_samples(1, 2, 1));
+  }
 
   auto const stream = probe("file:clip:25.mp4", "stream=time_base,sample_aspect_ratio");
   ASSERT_EQ(stream.size(), 1u);
