@@ -27,7 +27,7 @@ test: build
 
 run: build
 	@if [ -x $(BUILD)/bin/vantor-transcode ]; then \
-	  $(BUILD)/bin/vantor-transcode -o out && \
+	  $(BUILD)/bin/vantor-transcode -o out --overwrite && \
 	  echo "The thumbnails of the bundled clip are in $$(pwd)/out/"; \
 	else \
 	  echo "vantor-transcode is not built yet; the libraries and tests are in $(BUILD)/"; \
@@ -66,8 +66,9 @@ deb-aarch64: build-aarch64
 	scripts/check-deb.sh $(AARCH64_BUILD)/vantor-ffmpeg_*_arm64.deb
 
 # Micro-benchmarks of the copy routines and of the orientation stage beside a
-# copy, and the end-to-end comparison with the ffmpeg CLI of the same FFmpeg;
-# writes bench/results.md.
+# copy, the end-to-end comparison with the ffmpeg CLI of the same FFmpeg
+# (bench/results.md), and the thumbnail jobs against ffmpeg and Debian's
+# ffmpegthumbnailer (bench/thumbnails.md).
 bench: configure
 	cmake -S . -B $(BUILD) -DVANTOR_BUILD_BENCH=ON
 	cmake --build $(BUILD) -j $(JOBS)
@@ -75,6 +76,8 @@ bench: configure
 	$(BUILD)/bin/bench_orientation --benchmark_min_time=0.3 | tee $(BUILD)/bench_orientation.txt
 	bench/run_e2e.py --build $(BUILD) --ffmpeg-prefix "$$(cat $(FFMPEG_PREFIX_FILE))" \
 	  --runs 9 --micro $(BUILD)/bench_image_copy.txt
+	bash -c 'source scripts/lib.sh && ensure_packages bench ffmpeg x264 x265 ffmpegthumbnailer'
+	bench/bench_thumbnails.py --build $(BUILD) --ffmpeg-prefix "$$(cat $(FFMPEG_PREFIX_FILE))" --runs 5
 
 # vantor-transcode --batch with --jobs 1 against --jobs 2 on 8 inputs, run
 # side by side; writes bench/batch_scaling.md.

@@ -162,9 +162,14 @@ frame_t picture_picker_t::operator()() {
       frame_t upstream_end;
       if (frame.is_end_of_stream()) {
         upstream_end = std::move(frame);
-      } else {
+      } else if (choice_.end && at_or_after(frame, *choice_.end)) {
         upstream_end.timescale_ = frame.timescale_;
         upstream_end.pts_ = frame.pts_;
+      } else {
+        // Past the last mark, inside the range: the last picture lasts
+        // until the range's end (or, without one, this picture).
+        upstream_end.pts_ = frame.pts_;
+        if (!choice_.end) upstream_end.timescale_ = frame.timescale_;
       }
       end_ = end_frame(std::move(upstream_end));
       input_.reset();  // nothing more is pulled: release the decoder early

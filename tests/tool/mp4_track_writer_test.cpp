@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -260,6 +262,37 @@ TEST_F(mp4_track_writer, failures_name_the_file) {
   EXPECT_TRUE(fs::exists(work_ / "unfinished.mp4"));
   EXPECT_NE(run("ffprobe", "unfinished.mp4").status, 0);
   EXPECT_EQ(run("ffprobe", "finished.mp4").status, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The tool's --mp4 track: its samples are the JPEG files, at the chosen
+// pictures' times (25 fps from 0: the first picture at or after each mark),
+// each lasting until the next and the last until the video's end at 12 s.
+TEST_F(mp4_track_writer, the_tools_track_holds_its_jpegs_at_their_times) {
+  std::string const clip = std::string(VANTOR_TEST_DATA_DIR) + "/corpus/choice_h264_bframes.mp4";
+  auto const made = vantor::testing::run_tool_in(
+      work_, {clip, "--every", "1.5s", "--keep-flat", "--size", "128x72", "--mp4", "t.mp4", "-o", "out"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  std::vector<double> starts;
+  for (int mark = 0; mark < 8; ++mark) starts.push_back(std::ceil(mark * 1.5 * 25) / 25);
+  auto const packets = probe("t.mp4", "packet=pts_time,duration_time");
+  ASSERT_EQ(packets.size(), starts.size());
+  for (size_t i = 0; i < starts.size(); ++i) {
+    EXPECT_NEAR(std::stod(packets[i].at("pts_time")), starts[i], 1e-4) << "packet " << i;
+    double const end = i + 1 < starts.size() ? starts[i + 1] : 12.0;
+    EXPECT_NEAR(std::stod(packets[i].at("duration_time")), end - starts[i], 1e-4) << "packet " << i;
+  }
+  auto const copied = run("ffmpeg", "-i t.mp4 -c copy -f image2 picture%d.jpg");
+  ASSERT_EQ(copied.status, 0) << copied.err;
+  for (size_t i = 1; i <= starts.size(); ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%06zu.jpg", i);
+    EXPECT_TRUE(read_file(work_ / ("picture" + std::to_string(i) + ".jpg")) == read_file(work_ / "out" / name))
+        << "picture " << i;
+  }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <system_error>
 #include <thread>
 
+#include "interruption.hpp"
 #include "log_context.hpp"
 
 namespace vantor::tools {
@@ -160,11 +161,14 @@ std::string batch_json_line(const batch_input_t& input, const transcode_outcome_
                             double seconds) {
   char numbers[96];
   std::snprintf(numbers, sizeof numbers, ",\"status\":%d,\"pictures\":%llu,\"seconds\":%.3f",
-                outcome.failed ? 1 : 0, static_cast<unsigned long long>(outcome.summary.pictures),
+                outcome.failed ? 1 : outcome.summary.interrupted ? exit_interrupted : 0,
+                static_cast<unsigned long long>(outcome.summary.pictures),
                 seconds);
   return "{\"path\":" + json_string(input.path) + ",\"line\":" + std::to_string(input.line) +
          ",\"output\":" + json_string(input.output_dir) + numbers + ",\"message\":" +
-         (outcome.failed ? json_string(cause_of(input, outcome.message)) : std::string("null")) +
+         (outcome.failed                ? json_string(cause_of(input, outcome.message))
+          : outcome.summary.interrupted ? json_string("interrupted")
+                                        : std::string("null")) +
          "}\n";
 }
 
@@ -195,7 +199,8 @@ batch_totals_t run_batch(const std::vector<batch_input_t>& inputs, const tool_op
   };
   // Every chain is made, run and destroyed on the thread that took its input.
   auto const worker = [&]() {
-    for (size_t i; (i = next.fetch_add(1)) < inputs.size();) {
+    // After Ctrl-C, no further input is started.
+    for (size_t i; !interrupt_requested() && (i = next.fetch_add(1)) < inputs.size();) {
       try {
         convert(inputs[i]);
       } catch (const std::exception& e) {  // out of memory composing the line

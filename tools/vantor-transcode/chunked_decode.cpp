@@ -104,7 +104,7 @@ class chunk_window_t final : public video::frame_source_t {
 };
 
 struct chunk_result_t {
-  std::deque<full_sample_t> samples;
+  std::deque<timed_sample_t> samples;
   bool done = false;
   std::exception_ptr failure;
 };
@@ -115,7 +115,7 @@ class chunk_runner_t {
                  const chunk_chain_t& chain)
       : path_(path), starts_(starts), threads_(threads), chain_(chain), results_(starts.size()) {}
 
-  void run(const std::function<void(full_sample_t)>& write) {
+  void run(const std::function<bool(timed_sample_t)>& write) {
     std::vector<std::thread> workers;
     // Workers stop at the next chunk they would take once `stopping_` is set,
     // also when writing fails here.
@@ -137,10 +137,10 @@ class chunk_runner_t {
           if (result.failure) std::rethrow_exception(result.failure);
           break;
         }
-        full_sample_t sample = std::move(result.samples.front());
+        timed_sample_t sample = std::move(result.samples.front());
         result.samples.pop_front();
         lock.unlock();
-        write(std::move(sample));
+        if (!write(std::move(sample))) return;
       }
       std::lock_guard<std::mutex> lock(mutex_);
       consumed_ = chunk + 1;
@@ -194,10 +194,13 @@ class chunk_runner_t {
     pictures = std::make_unique<chunk_window_t>(std::move(pictures), span);
     pictures = std::make_unique<video::presentation_window_t>(std::move(pictures), file.presentation_start());
     std::unique_ptr<sample_source_t> encoded = chain_.encoder(chain_.stages(std::move(pictures)));
+    uint64_t dts = encoded->first_dts();
     while (std::optional<full_sample_t> sample = encoded->read_sample()) {
+      uint64_t const duration = sample->duration();
       std::lock_guard<std::mutex> lock(mutex_);
       if (stopping_) return;
-      results_[chunk].samples.push_back(std::move(*sample));
+      results_[chunk].samples.push_back(timed_sample_t{encoded->trak(), dts, std::move(*sample)});
+      dts += duration;
       changed_.notify_all();
     }
     if (file.fault()->error) throw *file.fault()->error;
@@ -227,7 +230,7 @@ std::vector<uint64_t> chunk_starts(const file_sample_source_t& source, uint64_t 
 }
 
 void run_chunked(const std::string& path, const std::vector<uint64_t>& starts, unsigned threads,
-                 const chunk_chain_t& chain, const std::function<void(full_sample_t)>& write) {
+                 const chunk_chain_t& chain, const std::function<bool(timed_sample_t)>& write) {
   VANTOR_CHECK(threads > 0 && !starts.empty());
   chunk_runner_t(path, starts, threads, chain).run(write);
 }

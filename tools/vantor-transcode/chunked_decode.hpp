@@ -31,10 +31,18 @@ struct chunk_chain_t {
 // apart, the first sample first. Fewer than two: decode in one chain.
 std::vector<uint64_t> chunk_starts(const file_sample_source_t& source, uint64_t min_ticks);
 
+// One encoded sample, its time and the track of the encoder that made it.
+struct timed_sample_t {
+  trak_t trak;
+  uint64_t dts;
+  full_sample_t sample;
+};
+
 // Runs the chunks on `threads` threads and hands each sample to `write` on
-// the calling thread, in order. A failure in a chunk comes out (as thrown)
-// after every sample of the chunks before it has been written.
+// the calling thread, in order; `write` returns false to stop there. A
+// failure in a chunk comes out (as thrown) after every sample of the chunks
+// before it has been written.
 void run_chunked(const std::string& path, const std::vector<uint64_t>& starts, unsigned threads,
-                 const chunk_chain_t& chain, const std::function<void(full_sample_t)>& write);
+                 const chunk_chain_t& chain, const std::function<bool(timed_sample_t)>& write);
 
 }  // namespace vantor::tools

@@ -1,6 +1,7 @@
 // vantor-transcode: decodes the video of a media file through the plug-in
 // modules and writes JPEG pictures or raw planes; --batch does so for every
 // file of a list, several at once.
+#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "batch_run.hpp"
+#include "interruption.hpp"
 #include "log_context.hpp"
 #include "plugin_set.hpp"
 #include "tool_locations.hpp"
@@ -45,6 +47,14 @@ int run_single(const vantor::tools::tool_options_t& options, vantor::tools::plug
   if (job.input.empty()) return fail("the bundled sample clip is not installed; name an INPUT file");
   job.show_progress = isatty(STDERR_FILENO) != 0;
   job.decode_threads = options.threads.value_or(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+  // A job that chooses pictures makes a fresh decoder for many marks, and
+  // each allocates its picture buffers anew. Freed memory that stays in the
+  // heap is reused by the next one instead of being faulted in from the
+  // kernel again, which otherwise costs as much as decoding a keyframe.
+  if (options.chooses_pictures()) {
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    mallopt(M_TRIM_THRESHOLD, 128 << 20);
+  }
   bool const raw_to_stdout = options.raw && *options.raw == "-";
   // A reader that stops early (ffplay closed) must end the run with an
   // error message rather than a signal.
@@ -53,9 +63,9 @@ int run_single(const vantor::tools::tool_options_t& options, vantor::tools::plug
   vantor::log_context_t log_context(options.log_level);
   transcode_outcome_t const outcome = transcode_one(job, log_context, modules);
   if (outcome.failed) return fail(outcome.message);
-  std::fprintf(raw_to_stdout ? stderr : stdout, "vantor-transcode: %s\n",
-               summary_line(outcome.summary).c_str());
-  return exit_done;
+  std::fprintf(raw_to_stdout ? stderr : stdout, "vantor-transcode: %s%s\n",
+               outcome.summary.interrupted ? "interrupted: " : "", summary_line(outcome.summary).c_str());
+  return outcome.summary.interrupted ? exit_interrupted : exit_done;
 }
 
 int run_batch_mode(const vantor::tools::tool_options_t& options,
@@ -76,6 +86,7 @@ int run_batch_mode(const vantor::tools::tool_options_t& options,
                totals.inputs, totals.failed, static_cast<unsigned long long>(totals.pictures),
                seconds, totals.threads);
   if (totals.output_failed) return fail("standard output: cannot write the results");
+  if (interrupt_requested()) return exit_interrupted;
   return totals.failed != 0 ? exit_failed : exit_done;
 }
 
@@ -101,6 +112,7 @@ int main(int argc, char** argv) {
     return exit_done;
   }
 
+  install_interrupt_handler();
   try {
     plugin_set_t modules(options.plugins_dir.empty() ? default_plugins_folder() : options.plugins_dir);
     if (options.version) {

@@ -1,11 +1,15 @@
 #include "picture_writers.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "buckets.hpp"
+#include "staged_file.hpp"
 
 namespace vantor::tools {
 
@@ -19,8 +23,8 @@ struct file_closer_t {
 
 }  // namespace
 
-jpeg_folder_writer_t::jpeg_folder_writer_t(std::filesystem::path folder)
-    : folder_(std::move(folder)) {
+jpeg_folder_writer_t::jpeg_folder_writer_t(std::filesystem::path folder, const char* pattern)
+    : folder_(std::move(folder)), pattern_(pattern) {
   std::error_code error;
   std::filesystem::create_directories(folder_, error);
   if (error || !std::filesystem::is_directory(folder_)) {
@@ -31,23 +35,56 @@ jpeg_folder_writer_t::jpeg_folder_writer_t(std::filesystem::path folder)
 
 std::filesystem::path jpeg_folder_writer_t::file_of(uint64_t number) const {
   char name[32];
-  std::snprintf(name, sizeof name, "%06llu.jpg", static_cast<unsigned long long>(number));
+  std::snprintf(name, sizeof name, pattern_, static_cast<unsigned long long>(number));
   return folder_ / name;
 }
 
 void jpeg_folder_writer_t::write(const full_sample_t& sample) {
-  std::filesystem::path const path = file_of(count_ + 1);
-  std::unique_ptr<std::FILE, file_closer_t> file(std::fopen(path.c_str(), "wb"));
-  if (!file) throw output_error_t(path.string() + ": cannot create the file: " + errno_text(errno));
-  bool written = true;
-  buckets_for_each(sample.data(), [&](const uint8_t* data, size_t size) {
-    if (written && std::fwrite(data, 1, size, file.get()) != size) written = false;
-  });
-  int const write_error = errno;
-  if (!written) throw output_error_t(path.string() + ": cannot write the file: " + errno_text(write_error));
-  if (std::fclose(file.release()) != 0)
-    throw output_error_t(path.string() + ": cannot write the file: " + errno_text(errno));
+  staged_file_t file(file_of(count_ + 1));
+  buckets_for_each(sample.data(), [&](const uint8_t* data, size_t size) { file.write(data, size); });
+  file.commit();
   ++count_;
+}
+
+namespace {
+
+// Whether `name` is NNNNNN.jpg or sheet-NNNN.jpg (any number of digits).
+bool is_series_file(const std::string& name) {
+  std::string_view rest(name);
+  if (rest.size() < 5 || rest.substr(rest.size() - 4) != ".jpg") return false;
+  rest.remove_suffix(4);
+  if (rest.rfind("sheet-", 0) == 0) rest.remove_prefix(6);
+  return !rest.empty() && rest.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+}  // namespace
+
+void clear_earlier_series(const std::filesystem::path& folder, bool overwrite) {
+  std::error_code error;
+  std::vector<std::filesystem::path> earlier;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    if (is_series_file(it->path().filename().string())) earlier.push_back(it->path());
+  }
+  if (earlier.empty()) return;
+  std::sort(earlier.begin(), earlier.end());
+  if (!overwrite) {
+    throw output_error_t(folder.string() + ": holds " + std::to_string(earlier.size()) +
+                         " pictures of an earlier run (" + earlier.front().filename().string() +
+                         (earlier.size() > 1 ? " ... " + earlier.back().filename().string() : "") +
+                         "); give --overwrite to replace them, or another -o folder");
+  }
+  for (const std::filesystem::path& path : earlier) {
+    if (!std::filesystem::remove(path, error) && error) {
+      throw output_error_t(path.string() + ": cannot remove the earlier picture: " + error.message());
+    }
+  }
+}
+
+void check_replaceable(const std::filesystem::path& file, bool overwrite) {
+  std::error_code error;
+  if (!overwrite && std::filesystem::exists(file, error)) {
+    throw output_error_t(file.string() + ": exists already; give --overwrite to replace it");
+  }
 }
 
 raw_writer_t::raw_writer_t(const std::string& target) : name_(target) {

@@ -18,13 +18,19 @@ class output_error_t : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The numbered series a run writes into its folder.
+inline constexpr char picture_file_pattern[] = "%06llu.jpg";   // 000001.jpg, ...
+inline constexpr char sheet_file_pattern[] = "sheet-%04llu.jpg"; // sheet-0001.jpg, ...
+
 // Writes each JPEG sample to its own file DIR/000001.jpg, DIR/000002.jpg, ...
-// Every file is complete and closed before the next one is started, so the
-// pictures written before a failure stay usable.
+// (or another numbered pattern). Every file is written under a temporary
+// name and renamed once complete, before the next one is started, so the
+// pictures written before a failure stay usable and no file is ever cut
+// short.
 class jpeg_folder_writer_t {
  public:
   // Creates `folder` (and its parents) when missing.
-  explicit jpeg_folder_writer_t(std::filesystem::path folder);
+  explicit jpeg_folder_writer_t(std::filesystem::path folder, const char* pattern = picture_file_pattern);
 
   void write(const full_sample_t& sample);
 
@@ -35,8 +41,17 @@ class jpeg_folder_writer_t {
 
  private:
   std::filesystem::path folder_;
+  const char* pattern_;
   uint64_t count_ = 0;
 };
+
+// A folder that holds a series of an earlier run (files named like either
+// pattern) would end up a mix of old and new pictures. Without `overwrite`
+// that is refused (output_error_t); with it, the old series is removed first.
+void clear_earlier_series(const std::filesystem::path& folder, bool overwrite);
+// The same for a single output file (--vtt, --mp4): refused when it exists,
+// unless `overwrite`.
+void check_replaceable(const std::filesystem::path& file, bool overwrite);
 
 // Writes the planes of every picture back to back to a file, or to standard
 // output for "-".

@@ -122,6 +122,20 @@ uint32_t parse_count(std::string_view text) {
   return static_cast<uint32_t>(*count);
 }
 
+std::string non_empty(std::string_view option, std::string_view text) {
+  if (text.empty()) throw usage_error_t(std::string(option) + " needs a file name");
+  return std::string(text);
+}
+
+std::pair<uint32_t, uint32_t> parse_sprite(std::string_view text) {
+  auto const numbers = parse_numbers(text, 'x', 2);
+  if (!numbers || (*numbers)[0] == 0 || (*numbers)[1] == 0 || (*numbers)[0] > 1000 || (*numbers)[1] > 1000) {
+    throw usage_error_t("--sprite '" + std::string(text) +
+                        "' is not a grid; write it as COLUMNSxROWS, e.g. --sprite 5x5");
+  }
+  return {(*numbers)[0], (*numbers)[1]};
+}
+
 unsigned parse_threads(std::string_view text) {
   auto const threads = parse_number(text, std::numeric_limits<uint32_t>::max());
   if (!threads || *threads == 0 || *threads > max_jobs) {
@@ -211,6 +225,14 @@ tool_options_t parse_tool_options(int argc, const char* const* argv) {
       options.end = parse_time(argument, value());
     } else if (argument == "--keep-flat") {
       options.keep_flat = true;
+    } else if (argument == "--vtt") {
+      options.vtt = non_empty(argument, value());
+    } else if (argument == "--mp4") {
+      options.mp4 = non_empty(argument, value());
+    } else if (argument == "--sprite") {
+      options.sprite = parse_sprite(value());
+    } else if (argument == "--overwrite") {
+      options.overwrite = true;
     } else {
       throw usage_error_t("unknown option '" + std::string(argument) + "'");
     }
@@ -260,6 +282,14 @@ tool_options_t parse_tool_options(int argc, const char* const* argv) {
   }
   if (options.raw && options.quality)
     throw usage_error_t("--quality sets the JPEG quality and has no effect with --raw");
+  if (options.raw && (options.vtt || options.mp4 || options.sprite))
+    throw usage_error_t(std::string(options.vtt ? "--vtt" : options.mp4 ? "--mp4" : "--sprite") +
+                        " goes with JPEG output, not with --raw");
+  if (options.sprite && (!options.size || options.size->width == 0 || options.size->height == 0))
+    throw usage_error_t("--sprite needs the tile size: give --size WxH as well");
+  if (options.batch_list && (options.vtt || options.mp4))
+    throw usage_error_t(std::string(options.vtt ? "--vtt" : "--mp4") +
+                        " names one file and does not combine with --batch");
   if (options.raw && options.output_dir_given)
     throw usage_error_t("-o names the JPEG folder and has no effect with --raw");
   return options;
@@ -278,8 +308,12 @@ H.264/HEVC streams.
   INPUT               media file to read
                       (default: the bundled sample clip h264_high_bframes.mp4)
   -o, --output DIR    folder for the JPEG files DIR/000001.jpg, DIR/000002.jpg, ...;
-                      created if missing, existing files of the same name are
-                      replaced (default: out)
+                      created if missing (default: out). A folder that holds
+                      pictures of an earlier run (NNNNNN.jpg, sheet-NNNN.jpg) is
+                      refused, so that old and new pictures never mix; give
+                      --overwrite to remove them first
+  --overwrite         replace the pictures of an earlier run in DIR, and an
+                      existing --vtt or --mp4 file
   --size WxH          scale every picture to W x H pixels; both even. One side
                       alone (320x or x180) sets that side, and the other follows
                       the display aspect ratio, rounded to even
@@ -310,6 +344,15 @@ H.264/HEVC streams.
                       picture (a black fade, a plain title card: its luma spread
                       between the 1st and 99th percentile is at most 16 of 255
                       levels) gives way to the next one before the next mark
+  --sprite CxR        put the pictures on sprite sheets of C columns by R rows of
+                      --size WxH tiles, in reading order: DIR/sheet-0001.jpg, ...;
+                      the last sheet's unused tiles are black
+  --vtt FILE          also write a WebVTT index for players' scrub bars: one cue
+                      per picture, from its time until the next picture's,
+                      pointing at its JPEG by a path relative to FILE (with
+                      --sprite at its tile, #xywh=x,y,w,h)
+  --mp4 FILE          also write the JPEGs as the MJPEG video track of an MP4 file,
+                      with each picture's time and duration
   --quality N         JPEG quality from 0 (smallest files) to 100 (best pictures)
                       (default: the JPEG module's own, 30)
   --raw FILE          write the decoded (and scaled) pictures' planes back to back to
@@ -342,8 +385,12 @@ H.264/HEVC streams.
   -h, --help          show this text
 
 Progress is shown on standard error while it is a terminal; a summary line
-follows at the end. Exit status: 0 done, 1 the input or the output failed (the
-JPEG files written before the failure are kept), 2 bad arguments.
+follows at the end. Every file is written under a temporary name and renamed
+when complete, so no file is left cut short. Ctrl-C stops at the next picture,
+finishes the files (JPEGs, sheet, VTT, MP4) with the pictures so far, prints
+the summary and exits with 130. Exit status: 0 done, 1 the input or the output
+failed (the JPEG files written before the failure are kept), 2 bad arguments,
+130 interrupted.
 
 Batch mode writes one JSON line per input to standard output as soon as the
 input is done, so in the order the inputs finish, not in list order ("line" is

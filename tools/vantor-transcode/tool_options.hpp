@@ -4,6 +4,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sources/fit_rect.hpp"
@@ -45,6 +46,12 @@ struct tool_options_t {
   std::optional<int64_t> start;
   std::optional<int64_t> end;
   bool keep_flat = false;
+
+  // Where else the JPEGs go.
+  std::optional<std::string> vtt;       // a WebVTT index of the pictures
+  std::optional<std::string> mp4;       // the JPEG samples as an MP4 track
+  std::optional<std::pair<uint32_t, uint32_t>> sprite;  // columns, rows of a sheet
+  bool overwrite = false;               // replace an earlier run's series and files
 
   bool chooses_pictures() const noexcept { return every || count || keyframes || start || end; }
 };

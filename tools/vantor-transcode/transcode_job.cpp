@@ -11,6 +11,8 @@
 #include "chunked_decode.hpp"
 #include "decode_ahead.hpp"
 #include "exception.hpp"
+#include "interruption.hpp"
+#include "jpeg_outputs.hpp"
 #include "frame_tap.hpp"
 #include "picture_writers.hpp"
 #include "plugin_loader.hpp"
@@ -23,6 +25,7 @@
 #include "transcode/orientation_stage.hpp"
 #include "transcode/picture_picker.hpp"
 #include "transcode/presentation_window.hpp"
+#include "transcode/sprite_compositor.hpp"
 
 namespace vantor::tools {
 
@@ -53,10 +56,17 @@ std::string size_text(uint32_t width, uint32_t height) {
 class picture_observer_t {
  public:
   picture_observer_t(progress_meter_t& progress, bool needs_constant_size,
-                     std::optional<std::string>& stop_reason)
-      : progress_(progress), needs_constant_size_(needs_constant_size), stop_reason_(stop_reason) {}
+                     std::optional<std::string>& stop_reason, bool& interrupted)
+      : progress_(progress),
+        needs_constant_size_(needs_constant_size),
+        stop_reason_(stop_reason),
+        interrupted_(interrupted) {}
 
   bool operator()(const video::frame_t& frame) {
+    if (interrupt_requested()) {
+      interrupted_ = true;
+      return false;
+    }
     if (pictures_ == 0) {
       first_pts_ = frame.pts_;
       width_ = frame.width_;
@@ -81,6 +91,7 @@ class picture_observer_t {
   progress_meter_t& progress_;
   bool needs_constant_size_;
   std::optional<std::string>& stop_reason_;
+  bool& interrupted_;
   uint64_t pictures_ = 0;
   uint64_t first_pts_ = 0;
   uint32_t width_ = 0;
@@ -117,6 +128,7 @@ struct opened_input_t {
   trak_t trak;
   uint64_t presentation_start = 0;
   int64_t start_microseconds = 0;  // where the video starts; the options' times count from here
+  uint64_t start_ticks = 0;        // the same in the track's ticks
   std::shared_ptr<const source_fault_t> fault;  // reported once the chain has drained
 };
 
@@ -130,6 +142,7 @@ opened_input_t open_input(const std::string& path) {
   input.info = input.source->stream_info();
   input.trak = input.source->trak();
   input.presentation_start = input.source->presentation_start();
+  input.start_ticks = input.source->start_time();
   if (input.trak.media_timescale != 0) {
     input.start_microseconds = static_cast<int64_t>(static_cast<unsigned __int128>(input.source->start_time()) *
                                                     1'000'000 / input.trak.media_timescale);
@@ -319,11 +332,18 @@ std::string raw_output_text(const raw_writer_t& writer, const std::optional<raw_
   return output.str();
 }
 
-std::string jpeg_output_text(const jpeg_folder_writer_t& writer) {
+std::string jpeg_files_text(const jpeg_folder_writer_t& writer) {
   uint64_t const pictures = writer.count();
   if (pictures == 0) return writer.folder().string() + " (no pictures)";
   std::string text = writer.file_of(1).string();
   if (pictures > 1) text += " ... " + writer.file_of(pictures).string();
+  return text;
+}
+
+std::string jpeg_output_text(const jpeg_folder_writer_t& writer, const tool_options_t& options) {
+  std::string text = jpeg_files_text(writer);
+  if (options.vtt) text += ", " + *options.vtt;
+  if (options.mp4) text += ", " + *options.mp4;
   return text;
 }
 
@@ -332,13 +352,25 @@ std::string jpeg_output_text(const jpeg_folder_writer_t& writer) {
 struct written_count_t {
   uint64_t* target;
   const std::optional<raw_writer_t>& raw_writer;
-  const std::optional<jpeg_folder_writer_t>& jpeg_writer;
+  const std::optional<jpeg_outputs_t>& outputs;
 
   ~written_count_t() {
     if (target == nullptr) return;
-    *target = raw_writer ? raw_writer->count() : jpeg_writer ? jpeg_writer->count() : 0;
+    *target = raw_writer ? raw_writer->count() : outputs ? outputs->files().count() : 0;
   }
 };
+
+jpeg_outputs_t::settings_t output_settings(const tool_options_t& options, const opened_input_t& input) {
+  jpeg_outputs_t::settings_t settings;
+  settings.folder = options.output_dir;
+  settings.sheets = options.sprite.has_value();
+  if (options.vtt) settings.vtt = *options.vtt;
+  if (options.mp4) settings.mp4 = *options.mp4;
+  settings.overwrite = options.overwrite;
+  // A player shows an MPEG-TS from 0 at its first picture, whatever its clock.
+  if (input.info.container == "mpegts") settings.cue_origin = input.start_ticks;
+  return settings;
+}
 
 }  // namespace
 
@@ -354,31 +386,34 @@ transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log
   auto const decoder = is_avc ? modules.avc_decoder() : modules.hvc_decoder();
 
   progress_meter_t progress(job.show_progress, input.info.duration_seconds);
-  std::optional<jpeg_folder_writer_t> jpeg_writer;
+  std::optional<jpeg_outputs_t> outputs;
   std::optional<raw_writer_t> raw_writer;
   if (options.raw) {
     raw_writer.emplace(*options.raw);
   } else {
-    jpeg_writer.emplace(options.output_dir);
+    outputs.emplace(output_settings(options, input));
   }
-  written_count_t const count_on_exit{written, raw_writer, jpeg_writer};
+  written_count_t const count_on_exit{written, raw_writer, outputs};
 
   std::optional<std::string> stop_reason;
+  bool interrupted = false;
   std::optional<raw_picture_t> last_raw_picture;
   try {
     decoder_factory_t const make_decoder = decoder_factory(host, decoder, decoder_name);
     picture_stages_t stages{host, plugins, options, input.trak};
-    std::vector<uint64_t> const chunks = parallel_chunks(job, input);
+    std::vector<uint64_t> const chunks = options.sprite ? std::vector<uint64_t>{} : parallel_chunks(job, input);
     if (!chunks.empty()) {
       chunk_chain_t const chain{make_decoder, stages, [&](std::unique_ptr<video::frame_source_t> pictures) {
                                   return jpeg_samples(host, std::move(pictures), *plugins.jpeg_encoder,
                                                       stages.description(), options);
                                 }};
       uint64_t ticks = 0;
-      run_chunked(job.input, chunks, job.decode_threads, chain, [&](full_sample_t sample) {
-        jpeg_writer->write(sample);
-        ticks += sample.duration();
-        progress.update(jpeg_writer->count(), static_cast<double>(ticks) / input.trak.media_timescale);
+      run_chunked(job.input, chunks, job.decode_threads, chain, [&](timed_sample_t timed) {
+        if (interrupt_requested()) return !(interrupted = true);
+        outputs->write(timed.trak, timed.dts, timed.sample);
+        ticks += timed.sample.duration();
+        progress.update(outputs->files().count(), static_cast<double>(ticks) / input.trak.media_timescale);
+        return true;
       });
     } else {
       // One chain; its decoder runs on a thread of its own.
@@ -387,15 +422,31 @@ transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log
           stages(decoded_pictures(host, make_decoder, input, options, job.input));
       pictures = std::make_unique<frame_tap_t>(
           std::move(pictures),
-          picture_observer_t(progress, !plugins.resize_filter && !options.raw, stop_reason));
+          picture_observer_t(progress, !plugins.resize_filter && !options.raw, stop_reason, interrupted));
+      video::sprite_compositor_t* sheets = nullptr;
+      if (options.sprite) {
+        auto compositor = std::make_unique<video::sprite_compositor_t>(std::move(pictures), options.sprite->first,
+                                                                       options.sprite->second);
+        sheets = compositor.get();
+        pictures = std::move(compositor);
+      }
       if (raw_writer) {
         last_raw_picture = drain_into_raw(*pictures, *raw_writer);
       } else {
         std::unique_ptr<sample_source_t> jpegs =
             jpeg_samples(host, std::move(pictures), *plugins.jpeg_encoder, stages.description(), options);
-        while (std::optional<full_sample_t> sample = jpegs->read_sample()) jpeg_writer->write(*sample);
+        uint64_t dts = jpegs->first_dts();
+        while (std::optional<full_sample_t> sample = jpegs->read_sample()) {
+          outputs->write(jpegs->trak(), dts, *sample);
+          dts += sample->duration();
+        }
+        if (sheets) {
+          outputs->add_tile_cues(sheets->tiles(), sheets->end_pts().value_or(dts), options.size->width,
+                                 options.size->height);
+        }
       }
     }
+    if (outputs) outputs->finish();
   } catch (const exception& e) {
     progress.finish();
     throw input_error_t(job.input + ": " + input_cause(job.input, e.what()));
@@ -406,13 +457,16 @@ transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log
   progress.finish();
   if (stop_reason) throw input_error_t(job.input + ": " + *stop_reason);
   // A damaged file gives every picture before the damage, then fails.
-  if (input.fault->error) throw input_error_t(job.input + ": " + input_cause(job.input, input.fault->error->what()));
+  if (input.fault->error && !interrupted) {
+    throw input_error_t(job.input + ": " + input_cause(job.input, input.fault->error->what()));
+  }
 
   transcode_summary_t summary;
   summary.seconds = progress.elapsed_seconds();
-  summary.pictures = raw_writer ? raw_writer->count() : jpeg_writer->count();
+  summary.interrupted = interrupted;
+  summary.pictures = raw_writer ? raw_writer->count() : outputs->files().count();
   summary.output = raw_writer ? raw_output_text(*raw_writer, last_raw_picture)
-                              : jpeg_output_text(*jpeg_writer);
+                              : jpeg_output_text(outputs->files(), options);
   return summary;
 }
 

@@ -19,6 +19,7 @@ class input_error_t : public std::runtime_error {
 struct transcode_summary_t {
   uint64_t pictures = 0;
   double seconds = 0;
+  bool interrupted = false;  // Ctrl-C stopped it; what was written is complete
   std::string output;  // where the pictures went, for the summary line
 };
 

@@ -94,3 +94,11 @@ choice_row choice_hevc_open_gop.mp4 0 "--every 0.9s" 0.9 0 - "HEVC open GOPs eve
 choice_row choice_hevc_open_gop.mp4 0 "--every 2.96s" 2.96 0 - "HEVC, marks among leading pictures"
 choice_row choice_hevc_open_gop.mp4 1 "--every 1.3s --keyframes" 1.3 0 - "HEVC keyframes"
 choice_count_row choice_hevc_open_gop.mp4 0 5 "HEVC, five evenly spread"
+
+# What a player's scrub bar should show: the pictures at 0, 2, ... 10 s, as
+# Debian's ffmpeg decodes and scales them (bilinear, as the resize filter
+# does, to 128x72 yuv420p), for the sprite
+# sheet test to compare each tile of the tool's sheets with.
+"$FFMPEG" -nostdin -v error -y -i "$CORPUS_DIR/choice_h264_bframes.mp4" \
+  -vf "select=not(mod(n\,50)),scale=128:72:flags=bilinear" -fps_mode passthrough -pix_fmt yuv420p -f rawvideo \
+  "$CORPUS_DIR/choice_every_2s_128x72.yuv"
