@@ -397,6 +397,7 @@ transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log
 
   std::optional<std::string> stop_reason;
   bool interrupted = false;
+  std::optional<uint64_t> pictures_on_sheets;
   std::optional<raw_picture_t> last_raw_picture;
   try {
     decoder_factory_t const make_decoder = decoder_factory(host, decoder, decoder_name);
@@ -441,6 +442,8 @@ transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log
           dts += sample->duration();
         }
         if (sheets) {
+          pictures_on_sheets = 0;
+          for (const auto& tile : sheets->tiles()) *pictures_on_sheets += tile.sheet < outputs->files().count();
           outputs->add_tile_cues(sheets->tiles(), sheets->end_pts().value_or(dts), options.size->width,
                                  options.size->height);
         }
@@ -464,7 +467,7 @@ transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log
   transcode_summary_t summary;
   summary.seconds = progress.elapsed_seconds();
   summary.interrupted = interrupted;
-  summary.pictures = raw_writer ? raw_writer->count() : outputs->files().count();
+  summary.pictures = raw_writer ? raw_writer->count() : pictures_on_sheets.value_or(outputs->files().count());
   summary.output = raw_writer ? raw_output_text(*raw_writer, last_raw_picture)
                               : jpeg_output_text(outputs->files(), options);
   return summary;
