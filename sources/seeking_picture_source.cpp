@@ -1,5 +1,6 @@
 #include "sources/seeking_picture_source.hpp"
 
+#include <algorithm>
 #include <limits>
 #include <string>
 #include <utility>

@@ -338,7 +338,10 @@ H.264/HEVC streams.
   --keyframes         only keyframes: alone, every keyframe; with --every or
                       --count, each mark takes the first keyframe at or after it
   --start T, --end T  the time range to take pictures from (end exclusive), in
-                      the same units or as hh:mm:ss.mmm (default: the whole video)
+                      the same units or as hh:mm:ss.mmm, counted from the
+                      video's first picture, as in ffmpeg (default: the whole
+                      video). Only what the chosen pictures need is decoded:
+                      MP4, MOV and Matroska files are sought by their index
   --keep-flat         with --every or --count, take the picture at the mark
                       even when it is nearly one colour. By default such a
                       picture (a black fade, a plain title card: its luma spread
