@@ -16,7 +16,10 @@ arch=$(dpkg-deb -f "$deb" Architecture)
 run=()
 if [[ $arch != "$(dpkg --print-architecture)" ]]; then
   [[ $arch == arm64 ]] || fail "cannot run a $arch package here"
-  run=(qemu-aarch64 -L /usr/aarch64-linux-gnu)
+  # As for the cross-built tests: the sysroot's loader with the sysroot's
+  # own libc, or the tool's threads hang on another release's multiarch libc.
+  run=(qemu-aarch64 -L /usr/aarch64-linux-gnu
+       -E LD_LIBRARY_PATH=/usr/aarch64-linux-gnu/lib:/usr/lib/aarch64-linux-gnu)
 fi
 frames=$(awk -F'\t' '$1 == "h264_high_bframes.mp4" { print $7 }' tests/data/clips.tsv)
 
