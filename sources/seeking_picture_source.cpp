@@ -1,11 +1,11 @@
 #include "sources/seeking_picture_source.hpp"
 
 #include <algorithm>
-#include <limits>
 #include <string>
 #include <utility>
 
 #include "exception.hpp"
+#include "transcode/picture_picker.hpp"
 #include "transcode/presentation_window.hpp"
 
 namespace vantor::tools {
@@ -34,15 +34,6 @@ class borrowed_sample_source_t final : public sample_source_t {
   bool got_a_sample_ = false;
 };
 
-// The first tick of `timescale` at or after a time in microseconds.
-uint64_t ticks_at_or_after(int64_t microseconds, uint32_t timescale) {
-  if (microseconds <= 0) return 0;
-  unsigned __int128 const scaled = static_cast<unsigned __int128>(microseconds) * timescale;
-  unsigned __int128 const ticks = (scaled + 999'999) / 1'000'000;
-  return ticks > std::numeric_limits<uint64_t>::max() / 2 ? std::numeric_limits<uint64_t>::max() / 2
-                                                         : static_cast<uint64_t>(ticks);
-}
-
 }  // namespace
 
 seeking_picture_source_t::seeking_picture_source_t(log_context_t& log_context,
@@ -70,7 +61,7 @@ seeking_picture_source_t::~seeking_picture_source_t() {
 bool seeking_picture_source_t::sync_only() const noexcept { return samples_ != samples_t::needed; }
 
 void seeking_picture_source_t::want_from(int64_t microseconds) {
-  uint64_t const wanted = ticks_at_or_after(microseconds, timescale_);
+  uint64_t const wanted = video::ticks_at_or_after(microseconds, timescale_);
   if (wanted <= wanted_ && decoder_) return;
   wanted_ = std::max(wanted_, wanted);
   uint64_t const source_ticks = presentation_start_ + wanted_;

@@ -1,6 +1,7 @@
 #include "transcode/picture_picker.hpp"
 
 #include <array>
+#include <limits>
 #include <string>
 #include <utility>
 
@@ -9,16 +10,6 @@
 namespace vantor::video {
 
 namespace {
-
-constexpr int64_t microseconds_per_second = 1'000'000;
-
-// Microseconds as ticks of `timescale`, rounded up: the first tick at or
-// after the time.
-uint64_t ticks_at_or_after(int64_t microseconds, uint32_t timescale) {
-  if (microseconds <= 0) return 0;
-  unsigned __int128 const scaled = static_cast<unsigned __int128>(microseconds) * timescale;
-  return static_cast<uint64_t>((scaled + microseconds_per_second - 1) / microseconds_per_second);
-}
 
 void check_choice(const picture_choice_t& choice) {
   auto const refuse = [](const std::string& why) {
@@ -32,6 +23,16 @@ void check_choice(const picture_choice_t& choice) {
 }
 
 }  // namespace
+
+uint64_t ticks_at_or_after(int64_t microseconds, uint32_t timescale) {
+  constexpr unsigned __int128 microseconds_per_second = 1'000'000;
+  if (microseconds <= 0) return 0;
+  unsigned __int128 const ticks =
+      (static_cast<unsigned __int128>(microseconds) * timescale + microseconds_per_second - 1) /
+      microseconds_per_second;
+  constexpr auto latest = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+  return ticks > latest ? latest : static_cast<uint64_t>(ticks);
+}
 
 unsigned luma_spread(const frame_t& frame) {
   if (frame.is_end_of_stream() || frame.width_ == 0 || frame.height_ == 0) return 0;

@@ -24,6 +24,11 @@ struct picture_choice_t {
   bool has_marks() const noexcept { return every || count; }
 };
 
+// Microseconds as ticks of `timescale`, rounded up: the first tick at or
+// after the time. Saturates at the largest int64_t, so that adding a start
+// offset to it cannot wrap.
+uint64_t ticks_at_or_after(int64_t microseconds, uint32_t timescale);
+
 // A picture whose luma hardly varies (a black fade, a plain title card): the
 // spread between its 1st and 99th percentile luma, in 8-bit levels, is at
 // most this.

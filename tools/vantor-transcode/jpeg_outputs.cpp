@@ -25,13 +25,17 @@ jpeg_outputs_t::~jpeg_outputs_t() {
   std::filesystem::remove(staged_file_t::temporary_name_of(*settings_.mp4), ignored);
 }
 
+uint64_t jpeg_outputs_t::cue_time(uint64_t ticks) const noexcept {
+  return ticks > settings_.cue_origin ? ticks - settings_.cue_origin : 0;
+}
+
 void jpeg_outputs_t::write(const trak_t& trak, uint64_t dts, const full_sample_t& sample) {
   files_.write(sample);
   note_picture_written();
   timescale_ = trak.media_timescale;
   if (settings_.vtt && !settings_.sheets) {
     if (!vtt_) vtt_.emplace(*settings_.vtt, timescale_);
-    uint64_t const start = dts > settings_.cue_origin ? dts - settings_.cue_origin : 0;
+    uint64_t const start = cue_time(dts);
     vtt_->add(start, start + sample.duration(), files_.file_of(files_.count()));
   }
   if (settings_.mp4) {
@@ -46,7 +50,6 @@ void jpeg_outputs_t::add_tile_cues(const std::vector<video::sprite_compositor_t:
                                    uint64_t end, uint32_t tile_width, uint32_t tile_height) {
   if (!settings_.vtt || tiles.empty()) return;
   if (!vtt_) vtt_.emplace(*settings_.vtt, timescale_);
-  auto const cue_time = [&](uint64_t pts) { return pts > settings_.cue_origin ? pts - settings_.cue_origin : 0; };
   for (size_t i = 0; i < tiles.size(); ++i) {
     const video::sprite_compositor_t::tile_t& tile = tiles[i];
     // Only sheets that were written get cues.

@@ -47,6 +47,8 @@ class jpeg_outputs_t {
   const jpeg_folder_writer_t& files() const noexcept { return files_; }
 
  private:
+  uint64_t cue_time(uint64_t ticks) const noexcept;
+
   settings_t const settings_;
   jpeg_folder_writer_t files_;
   std::optional<webvtt_index_t> vtt_;

@@ -121,14 +121,22 @@ output_plugins_t load_output_plugins(const transcode_job_t& job, plugin_set_t& m
   return plugins;
 }
 
+// `ticks` of `timescale` in microseconds (rounded down); none when that
+// does not fit or there is no timescale.
+std::optional<int64_t> microseconds_of(uint64_t ticks, uint32_t timescale) {
+  if (timescale == 0) return std::nullopt;
+  unsigned __int128 const scaled = static_cast<unsigned __int128>(ticks) * 1'000'000 / timescale;
+  if (scaled > static_cast<unsigned __int128>(std::numeric_limits<int64_t>::max())) return std::nullopt;
+  return static_cast<int64_t>(scaled);
+}
+
 // The input file, refused early when its video is nothing the chain takes.
 struct opened_input_t {
   std::unique_ptr<file_sample_source_t> source;
   file_stream_info_t info;
   trak_t trak;
   uint64_t presentation_start = 0;
-  int64_t start_microseconds = 0;  // where the video starts; the options' times count from here
-  uint64_t start_ticks = 0;        // the same in the track's ticks
+  uint64_t start_ticks = 0;  // where the video starts; the options' times count from here
   std::shared_ptr<const source_fault_t> fault;  // reported once the chain has drained
 };
 
@@ -143,10 +151,6 @@ opened_input_t open_input(const std::string& path) {
   input.trak = input.source->trak();
   input.presentation_start = input.source->presentation_start();
   input.start_ticks = input.source->start_time();
-  if (input.trak.media_timescale != 0) {
-    input.start_microseconds = static_cast<int64_t>(static_cast<unsigned __int128>(input.source->start_time()) *
-                                                    1'000'000 / input.trak.media_timescale);
-  }
   input.fault = input.source->fault();
   if (!is_supported_pixel_format(input.info.pixel_format_name)) {
     throw input_error_t(path + ": unsupported pixel format " + input.info.pixel_format_name +
@@ -169,10 +173,8 @@ trak_t upright_trak(trak_t trak) {
 
 // The video's length in microseconds; none when the file does not say.
 std::optional<int64_t> duration_microseconds(const trak_t& trak) {
-  if (trak.duration == 0 || trak.media_timescale == 0) return std::nullopt;
-  unsigned __int128 const scaled = static_cast<unsigned __int128>(trak.duration) * 1'000'000 / trak.media_timescale;
-  if (scaled > static_cast<unsigned __int128>(std::numeric_limits<int64_t>::max())) return std::nullopt;
-  return static_cast<int64_t>(scaled);
+  if (trak.duration == 0) return std::nullopt;
+  return microseconds_of(trak.duration, trak.media_timescale);
 }
 
 // The pictures the options ask for, in a video of `trak`'s length.
@@ -223,7 +225,8 @@ std::unique_ptr<video::frame_source_t> decoded_pictures(host_context_t& host,
     return std::make_unique<video::presentation_window_t>(make_decoder(std::move(input.source)),
                                                           input.presentation_start);
   }
-  video::picture_choice_t const choice = picture_choice(options, input.trak, input.start_microseconds, path);
+  int64_t const origin = microseconds_of(input.start_ticks, input.trak.media_timescale).value_or(0);
+  video::picture_choice_t const choice = picture_choice(options, input.trak, origin, path);
   using samples_t = seeking_picture_source_t::samples_t;
   samples_t const samples = !options.keyframes  ? samples_t::needed
                             : choice.has_marks() ? samples_t::one_sync_per_decoder
@@ -311,10 +314,14 @@ std::unique_ptr<sample_source_t> jpeg_samples(host_context_t& host, std::unique_
 }
 
 // The chunks of a job that wants every picture, scaled; none where one chain
-// does as well (a file without a complete index, too few sync samples).
+// does as well (a file without a complete index, too few sync samples) or
+// must (sprite sheets gather the pictures of every chunk).
 std::vector<uint64_t> parallel_chunks(const transcode_job_t& job, const opened_input_t& input) {
   const tool_options_t& options = job.options;
-  if (job.decode_threads < 2 || options.raw || !options.size || options.chooses_pictures()) return {};
+  if (job.decode_threads < 2 || options.raw || !options.size || options.chooses_pictures() ||
+      options.sprite) {
+    return {};
+  }
   // A chunk's chains cost a few milliseconds to build: a second of video at
   // least makes that small.
   std::vector<uint64_t> starts = chunk_starts(*input.source, input.trak.media_timescale);
@@ -402,7 +409,7 @@ transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log
   try {
     decoder_factory_t const make_decoder = decoder_factory(host, decoder, decoder_name);
     picture_stages_t stages{host, plugins, options, input.trak};
-    std::vector<uint64_t> const chunks = options.sprite ? std::vector<uint64_t>{} : parallel_chunks(job, input);
+    std::vector<uint64_t> const chunks = parallel_chunks(job, input);
     if (!chunks.empty()) {
       chunk_chain_t const chain{make_decoder, stages, [&](std::unique_ptr<video::frame_source_t> pictures) {
                                   return jpeg_samples(host, std::move(pictures), *plugins.jpeg_encoder,
