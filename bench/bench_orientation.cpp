@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "transcode/orientation_stage.hpp"
+#include "stages/orientation_stage.hpp"
 
 namespace vantor::video {
 namespace {

@@ -8,7 +8,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-namespace vantor::tools {
+namespace vantor::sources {
 
 orientation_t orientation_of_display_matrix(const int32_t matrix[9]) {
   // A stored point (x, y), y downwards, is shown at
@@ -46,4 +46,4 @@ orientation_t orientation_of_stream(const AVStream& stream) {
   return orientation_of_display_matrix(matrix);
 }
 
-}  // namespace vantor::tools
+}  // namespace vantor::sources

@@ -6,7 +6,7 @@
 
 struct AVStream;
 
-namespace vantor::tools {
+namespace vantor::sources {
 
 // How pictures stored under the display matrix `matrix` (FFmpeg's layout,
 // 16.16 fixed point) turn upright. Matrices that rotate by other than a
@@ -19,4 +19,4 @@ orientation_t orientation_of_display_matrix(const int32_t matrix[9]);
 // data, or the identity when it has none.
 orientation_t orientation_of_stream(const AVStream& stream);
 
-}  // namespace vantor::tools
+}  // namespace vantor::sources

@@ -19,7 +19,7 @@ extern "C" {
 #include "sources/nal_reference.hpp"
 #include "exception.hpp"
 
-namespace vantor::tools {
+namespace vantor::sources {
 
 namespace {
 
@@ -740,4 +740,4 @@ std::unique_ptr<sample_source_t> open_file_sample_source(const std::string& path
   return file_sample_source_t::open(path);
 }
 
-}  // namespace vantor::tools
+}  // namespace vantor::sources

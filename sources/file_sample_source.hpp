@@ -9,7 +9,7 @@
 #include "exception.hpp"
 #include "trak.hpp"
 
-namespace vantor::tools {
+namespace vantor::sources {
 
 // What the tool may want to know of the stream before it builds a chain:
 // refuse a pixel format early, or show progress.
@@ -124,4 +124,4 @@ class file_sample_source_t final : public sample_source_t {
 
 std::unique_ptr<sample_source_t> open_file_sample_source(const std::string& path);
 
-}  // namespace vantor::tools
+}  // namespace vantor::sources

@@ -1,6 +1,6 @@
 #include "sources/nal_reference.hpp"
 
-namespace vantor::tools {
+namespace vantor::sources {
 
 namespace {
 
@@ -63,4 +63,4 @@ bool is_unreferenced_picture(const nal_layout_t& layout, const uint8_t* data, si
   return type <= 14 && type % 2 == 0 && top_layer;
 }
 
-}  // namespace vantor::tools
+}  // namespace vantor::sources

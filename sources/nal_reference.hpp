@@ -6,7 +6,7 @@
 
 #include "trak.hpp"
 
-namespace vantor::tools {
+namespace vantor::sources {
 
 // How a track's samples frame their NAL units, read from its decoder
 // configuration record.
@@ -25,4 +25,4 @@ nal_layout_t nal_layout_of(codec_t codec, const std::vector<uint8_t>& decoder_co
 // of the highest temporal layer. False whenever the sample cannot tell.
 bool is_unreferenced_picture(const nal_layout_t& layout, const uint8_t* data, size_t size);
 
-}  // namespace vantor::tools
+}  // namespace vantor::sources

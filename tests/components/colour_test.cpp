@@ -30,7 +30,7 @@ using matrix_t = frame_t::matrix_t;
 // The first picture of a corpus clip, through our decoder.
 frame_t first_picture(const std::string& name, bool hevc) {
   capture_log_t log(vantor_log_warning);
-  auto samples = tools::open_file_sample_source(clip_path("corpus/" + name));
+  auto samples = vantor::sources::open_file_sample_source(clip_path("corpus/" + name));
   auto decoder = hevc ? video::create_avcodec_hvc_decoder(log.context, std::move(samples))
                       : video::create_avcodec_avc_decoder(log.context, std::move(samples));
   frame_t frame = (*decoder)();

@@ -22,7 +22,7 @@ class whole_chain : public ::testing::TestWithParam<std::string> {};
 TEST_P(whole_chain, every_decoded_picture_becomes_one_jpeg_of_the_output_size) {
   const clip_t clip = find_clip(GetParam());
   capture_log_t log(vantor_log_warning);
-  auto samples = tools::open_file_sample_source(clip_path(clip.name));
+  auto samples = vantor::sources::open_file_sample_source(clip_path(clip.name));
   auto decoder = clip.codec == "hevc"
                      ? video::create_avcodec_hvc_decoder(log.context, std::move(samples))
                      : video::create_avcodec_avc_decoder(log.context, std::move(samples));

@@ -76,7 +76,7 @@ chain_result_t run_chain(const modules_t& modules, const chain_spec_t& spec) {
     host_context_t context(log.context);
     std::unique_ptr<video::frame_source_t> decoder =
         (spec.hevc ? modules.hvc : modules.avc)
-            .create(context, tools::open_file_sample_source(clip_path(spec.clip)),
+            .create(context, vantor::sources::open_file_sample_source(clip_path(spec.clip)),
                     transcoder_config_t{spec.hevc ? "video_decoder_hvc_avcodec" : "video_decoder_avc_avcodec", {}});
     std::unique_ptr<video::frame_source_t> filter = modules.resize.create(
         context, std::move(decoder), spec.width, spec.height, 0, 0, 0, 0,

@@ -188,7 +188,7 @@ inline probed_decoder_t open_probed_decoder(log_context_t& log, const std::strin
                                             const std::string& path,
                                             probe_options_t options = {}) {
   probed_decoder_t result;
-  auto source = std::make_unique<probed_sample_source_t>(tools::open_file_sample_source(path),
+  auto source = std::make_unique<probed_sample_source_t>(vantor::sources::open_file_sample_source(path),
                                                          result.probe, std::move(options));
   result.decoder = factory_for_codec(codec)(log, std::move(source));
   return result;
@@ -196,7 +196,7 @@ inline probed_decoder_t open_probed_decoder(log_context_t& log, const std::strin
 
 inline track_timing_t read_clip_timing(const std::string& path,
                                        std::optional<size_t> limit = {}) {
-  std::unique_ptr<sample_source_t> source = tools::open_file_sample_source(path);
+  std::unique_ptr<sample_source_t> source = vantor::sources::open_file_sample_source(path);
   return read_timing(*source, limit);
 }
 

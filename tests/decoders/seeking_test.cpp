@@ -5,10 +5,10 @@
 
 #include "decoder_test_support.hpp"
 #include "sources/file_sample_source.hpp"
-#include "sources/seeking_picture_source.hpp"
+#include "stages/seeking_picture_source.hpp"
 #include "support/md5.hpp"
-#include "transcode/picture_picker.hpp"
-#include "transcode/presentation_window.hpp"
+#include "stages/picture_picker.hpp"
+#include "stages/presentation_window.hpp"
 
 // The seeking source against decoding everything: the same pictures must
 // come out, from far fewer decoded samples. (The corpus checks the picks
@@ -16,7 +16,7 @@
 namespace {
 
 using namespace vantor;
-using samples_t = tools::seeking_picture_source_t::samples_t;
+using samples_t = vantor::stages::seeking_picture_source_t::samples_t;
 
 struct picked_t {
   std::vector<std::string> md5s;
@@ -29,7 +29,7 @@ std::string corpus_clip(const std::string& name) {
   return std::string(VANTOR_TEST_DATA_DIR) + "/corpus/" + name;
 }
 
-picked_t pick(const std::string& clip, const std::string& codec, video::picture_choice_t choice,
+picked_t pick(const std::string& clip, const std::string& codec, vantor::stages::picture_choice_t choice,
               std::optional<samples_t> seeking) {
   log_context_t log(vantor_log_error);
   picked_t result;
@@ -38,22 +38,22 @@ picked_t pick(const std::string& clip, const std::string& codec, video::picture_
     return vantor::testing::factory_for_codec(codec)(
         log, std::make_unique<vantor::testing::probed_sample_source_t>(std::move(samples), probe));
   };
-  std::unique_ptr<tools::file_sample_source_t> file = tools::file_sample_source_t::open(clip);
+  std::unique_ptr<vantor::sources::file_sample_source_t> file = vantor::sources::file_sample_source_t::open(clip);
   choice.end = static_cast<int64_t>(file->trak().duration * 1'000'000 / file->trak().media_timescale);
   std::unique_ptr<video::frame_source_t> pictures;
-  tools::seeking_picture_source_t* seeker = nullptr;
-  video::picture_picker_t::wanted_from_t wanted;
+  vantor::stages::seeking_picture_source_t* seeker = nullptr;
+  vantor::stages::picture_picker_t::wanted_from_t wanted;
   if (seeking) {
-    auto source = std::make_unique<tools::seeking_picture_source_t>(log, std::move(file), make_decoder, *seeking);
+    auto source = std::make_unique<vantor::stages::seeking_picture_source_t>(log, std::move(file), make_decoder, *seeking);
     seeker = source.get();
     wanted = [seeker](int64_t microseconds) { seeker->want_from(microseconds); };
     pictures = std::move(source);
   } else {
     uint64_t const start = file->presentation_start();
-    pictures = std::make_unique<video::presentation_window_t>(make_decoder(std::move(file)), start);
+    pictures = std::make_unique<vantor::stages::presentation_window_t>(make_decoder(std::move(file)), start);
   }
   // The picker owns the seeker: read its counts before the last pull frees it.
-  video::picture_picker_t picker(log, std::move(pictures), choice, wanted);
+  vantor::stages::picture_picker_t picker(log, std::move(pictures), choice, wanted);
   for (video::frame_t frame = picker(); !frame.is_end_of_stream(); frame = picker()) {
     result.md5s.push_back(vantor::testing::md5_t::of(std::string(frame.data_.begin(), frame.data_.end())));
     if (seeker) result.decoders = seeker->decoders_started(), result.seeks = seeker->seeks();
@@ -77,7 +77,7 @@ TEST(seeking_picture_source, gives_the_pictures_of_a_whole_decode_from_fewer_sam
                                  samples_t::one_sync_per_decoder},
                           case_t{"choice_hevc_open_gop.mp4", "hevc", 1'300'000, true, samples_t::sync}}) {
     SCOPED_TRACE(std::string(c.clip) + (c.keyframes ? " keyframes" : ""));
-    video::picture_choice_t choice;
+    vantor::stages::picture_choice_t choice;
     choice.every = c.every;
     choice.keyframes_only = c.keyframes;
     picked_t const whole = pick(corpus_clip(c.clip), c.codec, choice, std::nullopt);

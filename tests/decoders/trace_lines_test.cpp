@@ -52,7 +52,7 @@ TEST_P(trace_lines, follow_every_packet_and_picture) {
   std::vector<uint64_t> decode_times;
   uint64_t cursor = timing.first_dts;
   {
-    std::unique_ptr<sample_source_t> source = tools::open_file_sample_source(path());
+    std::unique_ptr<sample_source_t> source = vantor::sources::open_file_sample_source(path());
     for (size_t i = 0; i < kept; ++i) {
       decode_times.push_back(cursor);
       cursor += source->read_sample()->duration();

@@ -51,7 +51,7 @@ class memory_file_t {
 };
 
 inline void read_whole_source(const std::string& path) {
-  std::unique_ptr<sample_source_t> source = tools::open_file_sample_source(path);
+  std::unique_ptr<sample_source_t> source = vantor::sources::open_file_sample_source(path);
   const trak_t& trak = source->trak();
   require(trak.codec == codec_t::avc || trak.codec == codec_t::hevc, "a track of another codec");
   require(trak.media_timescale != 0, "a track without a timescale");

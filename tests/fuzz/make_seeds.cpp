@@ -31,7 +31,7 @@ void write_file(const fs::path& path, const std::vector<uint8_t>& bytes) {
 
 // The first `count` samples of a clip, as the decoder would get them.
 decoder_chain_input_t read_clip(const fs::path& clip, size_t count) {
-  std::unique_ptr<vantor::sample_source_t> source = vantor::tools::open_file_sample_source(clip.string());
+  std::unique_ptr<vantor::sample_source_t> source = vantor::sources::open_file_sample_source(clip.string());
   decoder_chain_input_t input;
   input.hevc = source->trak().codec == vantor::codec_t::hevc;
   if (!source->trak().decoder_config.empty()) input.record = source->trak().decoder_config;

@@ -8,7 +8,7 @@
 #include "ffmpeg_utils/exports.hpp"
 #include "log_context.hpp"
 #include "sources/file_sample_source.hpp"
-#include "sources/fit_rect.hpp"
+#include "stages/fit_rect.hpp"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -16,11 +16,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   vantor::log_context_t log(vantor::vantor_log_warning);
-  auto samples = vantor::tools::open_file_sample_source(argv[1]);
+  auto samples = vantor::sources::open_file_sample_source(argv[1]);
   vantor::trak_t const trak = samples->trak();
   auto pictures = vantor::video::create_avcodec_avc_decoder(log, std::move(samples));
-  vantor::tools::picture_rect_t const rect =
-      vantor::tools::fit_rect(trak.width, trak.height, trak.sar, {160, 160});
+  vantor::stages::picture_rect_t const rect =
+      vantor::stages::fit_rect(trak.width, trak.height, trak.sar, {160, 160});
   pictures = vantor::video::create_swscale_resize_filter(log, std::move(pictures), 160, 160, rect.x,
                                                          rect.y, rect.width, rect.height);
   auto jpegs = vantor::video::create_avcodec_jpg_encoder(log, std::move(pictures), std::nullopt, 50);

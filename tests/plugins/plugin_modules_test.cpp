@@ -48,7 +48,7 @@ TEST_P(decoder_module, decodes_the_clip_to_the_reference_pictures) {
   video_decoder_plugin_t const plugin(module_path(module));
   capture_log_t log(0);
   host_context_t host(log.context);
-  auto decoder = plugin.create(host, tools::open_file_sample_source(vantor::testing::clip_path(clip)),
+  auto decoder = plugin.create(host, vantor::sources::open_file_sample_source(vantor::testing::clip_path(clip)),
                                transcoder_config_t{module, {}});
   vantor::testing::md5_t md5;
   unsigned pictures = 0;
@@ -68,7 +68,7 @@ TEST_P(decoder_module, refuses_every_attribute_naming_the_first) {
   host_context_t host(log.context);
   auto create = [&](std::vector<transcoder_attribute_t> attributes) {
     return create_error([&] {
-      plugin.create(host, tools::open_file_sample_source(vantor::testing::clip_path(clip)),
+      plugin.create(host, vantor::sources::open_file_sample_source(vantor::testing::clip_path(clip)),
                     transcoder_config_t{"my_decoder", std::move(attributes)});
     });
   };

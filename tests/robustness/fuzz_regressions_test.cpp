@@ -70,7 +70,7 @@ TEST(fuzz_regressions, every_committed_input_replays_without_a_finding) {
 
 // The first `count` samples of a clip in the decoder chain's input layout.
 decoder_chain_input_t clip_input(const std::string& clip, size_t count) {
-  std::unique_ptr<sample_source_t> source = tools::open_file_sample_source(clip_path(clip));
+  std::unique_ptr<sample_source_t> source = vantor::sources::open_file_sample_source(clip_path(clip));
   decoder_chain_input_t input;
   input.hevc = source->trak().codec == codec_t::hevc;
   input.record = source->trak().decoder_config;

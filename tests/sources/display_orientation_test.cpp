@@ -13,7 +13,7 @@ extern "C" {
 namespace {
 
 using vantor::orientation_t;
-using vantor::tools::orientation_of_display_matrix;
+using vantor::sources::orientation_of_display_matrix;
 
 std::string text_of(orientation_t orientation) {
   return std::to_string(orientation.rotation) + (orientation.mirror ? " mirrored" : "");
@@ -57,15 +57,15 @@ TEST(display_orientation, reads_rotations_and_flips_of_ffmpeg_matrices) {
     av_display_matrix_flip(matrix, c.hflip, c.vflip);
     SCOPED_TRACE(std::to_string(c.clockwise) + (c.hflip ? " hflip" : "") +
                  (c.vflip ? " vflip" : ""));
-    EXPECT_EQ(text_of(orientation_of_display_matrix(matrix)), text_of(c.expected));
+    EXPECT_EQ(text_of(vantor::sources::orientation_of_display_matrix(matrix)), text_of(c.expected));
   }
   // A scaled matrix turns the same; one that flattens the picture does not turn it.
   int32_t scaled[9];
   av_display_rotation_set(scaled, 90);
   for (int i : {0, 1, 3, 4}) scaled[i] *= 2;
-  EXPECT_EQ(text_of(orientation_of_display_matrix(scaled)), "90");
+  EXPECT_EQ(text_of(vantor::sources::orientation_of_display_matrix(scaled)), "90");
   int32_t const flat[9] = {0x10000, 0x10000, 0, 0x10000, 0x10000, 0, 0, 0, 1 << 30};
-  EXPECT_EQ(text_of(orientation_of_display_matrix(flat)), "0");
+  EXPECT_EQ(text_of(vantor::sources::orientation_of_display_matrix(flat)), "0");
 }
 
 // The corpus clips were tagged with Debian's ffmpeg and checked with ffprobe
@@ -82,7 +82,7 @@ TEST(display_orientation, the_file_source_reads_it_into_the_track) {
         case_t{"h264_high_bframes.mp4", "0"}}) {
     std::string const dir = std::string(c.file).rfind("rotation_", 0) == 0 ? "corpus/" : "";
     auto const source =
-        vantor::tools::file_sample_source_t::open(vantor::testing::clip_path(dir + c.file));
+        vantor::sources::file_sample_source_t::open(vantor::testing::clip_path(dir + c.file));
     EXPECT_EQ(text_of(source->trak().orientation), c.expected) << c.file;
   }
 }

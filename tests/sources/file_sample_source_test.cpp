@@ -20,7 +20,7 @@ extern "C" {
 #include "support/clip_table.hpp"
 #include "transcode/annexb.hpp"
 
-namespace vantor::tools {
+namespace vantor::sources {
 namespace {
 
 namespace fs = std::filesystem;
@@ -54,7 +54,7 @@ struct read_result_t {
   std::vector<std::vector<uint8_t>> first_payloads;
 };
 
-read_result_t read_all(file_sample_source_t& source) {
+read_result_t read_all(sources::file_sample_source_t& source) {
   read_result_t result;
   uint64_t dts = source.first_dts();
   while (std::optional<full_sample_t> sample = source.read_sample()) {
@@ -105,7 +105,7 @@ class file_sample_source : public ::testing::Test {
 
 std::string open_error(const std::string& path, vantor_result expected_code) {
   try {
-    file_sample_source_t::open(path);
+    sources::file_sample_source_t::open(path);
     return "no exception";
   } catch (const exception& error) {
     EXPECT_EQ(error.result(), expected_code) << error.what();
@@ -123,7 +123,7 @@ struct read_failure_t {
 TEST_F(file_sample_source, track_and_samples_match_the_reference_of_every_clip) {
   for (const clip_t& c : clips_) {
     SCOPED_TRACE(c.name);
-    auto source = file_sample_source_t::open(testing::clip_path(c.name));
+    auto source = sources::file_sample_source_t::open(testing::clip_path(c.name));
     const trak_t& trak = source->trak();
     EXPECT_EQ(trak.codec, c.codec == "hevc" ? codec_t::hevc : codec_t::avc);
     EXPECT_EQ(trak.width, c.width);
@@ -158,7 +158,7 @@ TEST_F(file_sample_source, presentation_times_match_the_reference_decoder) {
     std::vector<int64_t> reference = reference_pts(c.name);
     if (reference.empty()) continue;  // no raw reference (4:2:2)
     SCOPED_TRACE(c.name);
-    auto source = file_sample_source_t::open(testing::clip_path(c.name));
+    auto source = sources::file_sample_source_t::open(testing::clip_path(c.name));
     std::vector<int64_t> ours = read_all(*source).pts;
     std::sort(ours.begin(), ours.end());
     std::sort(reference.begin(), reference.end());
@@ -173,7 +173,7 @@ TEST_F(file_sample_source, presentation_times_match_the_reference_decoder) {
 }
 
 TEST_F(file_sample_source, b_frame_clip_has_reordering_offsets) {
-  auto source = file_sample_source_t::open(testing::clip_path("h264_high_bframes.mp4"));
+  auto source = sources::file_sample_source_t::open(testing::clip_path("h264_high_bframes.mp4"));
   std::vector<int32_t> offsets;
   while (std::optional<full_sample_t> sample = source->read_sample()) {
     offsets.push_back(sample->composition_offset());
@@ -185,7 +185,7 @@ TEST_F(file_sample_source, b_frame_clip_has_reordering_offsets) {
 }
 
 TEST_F(file_sample_source, matroska_decode_times_before_the_reorder_delay_are_derived) {
-  auto source = file_sample_source_t::open(testing::clip_path("h264_mkv.mkv"));
+  auto source = sources::file_sample_source_t::open(testing::clip_path("h264_mkv.mkv"));
   EXPECT_EQ(source->stream_info().frame_count, 0u);
   std::optional<full_sample_t> first = source->read_sample();
   ASSERT_TRUE(first);
@@ -196,7 +196,7 @@ TEST_F(file_sample_source, matroska_decode_times_before_the_reorder_delay_are_de
 }
 
 TEST_F(file_sample_source, payloads_keep_their_form_of_nal_units) {
-  auto mp4 = file_sample_source_t::open(testing::clip_path("hevc_main_bframes.mp4"));
+  auto mp4 = sources::file_sample_source_t::open(testing::clip_path("hevc_main_bframes.mp4"));
   read_result_t const samples = read_all(*mp4);
   ASSERT_FALSE(samples.first_payloads.empty());
   const std::vector<uint8_t>& first = samples.first_payloads[0];
@@ -204,7 +204,7 @@ TEST_F(file_sample_source, payloads_keep_their_form_of_nal_units) {
   uint32_t const length = (uint32_t{first[0]} << 24) | (first[1] << 16) | (first[2] << 8) | first[3];
   EXPECT_LE(length + 4, first.size()) << "MP4 samples hold length-prefixed NAL units";
 
-  auto raw = file_sample_source_t::open(testing::clip_path("h264_annexb.h264"));
+  auto raw = sources::file_sample_source_t::open(testing::clip_path("h264_annexb.h264"));
   read_result_t const raw_samples = read_all(*raw);
   ASSERT_FALSE(raw_samples.first_payloads.empty());
   const std::vector<uint8_t>& annexb = raw_samples.first_payloads[0];
@@ -218,7 +218,7 @@ TEST_F(file_sample_source, payloads_keep_their_form_of_nal_units) {
 TEST_F(file_sample_source, raw_stream_with_reordering_is_refused_with_the_way_out) {
   for (std::string name : {"h264_high_bframes.mp4", "hevc_main_bframes.mp4"}) {
     bool const hevc = name.rfind("hevc", 0) == 0;
-    auto source = file_sample_source_t::open(testing::clip_path(name));
+    auto source = sources::file_sample_source_t::open(testing::clip_path(name));
     video::annexb_converter_t const converter(hevc ? video::nal_family_t::hevc : video::nal_family_t::avc,
                                               source->trak().decoder_config);
     std::vector<uint8_t> stream;
@@ -263,10 +263,10 @@ TEST_F(file_sample_source, file_without_h264_or_hevc_video_is_refused) {
 
 // A damaged file ends the samples; the fault is kept for the caller to report
 // once the pictures still in the decoder are out.
-read_failure_t read_until_kept_fault(file_sample_source_t& source, vantor_result expected_code) {
+read_failure_t read_until_kept_fault(sources::file_sample_source_t& source, vantor_result expected_code) {
   read_failure_t failure;
   while (source.read_sample()) ++failure.delivered;
-  std::shared_ptr<const source_fault_t> const fault = source.fault();
+  std::shared_ptr<const sources::source_fault_t> const fault = source.fault();
   if (fault->error) {
     EXPECT_EQ(fault->error->result(), expected_code) << fault->error->what();
     failure.message = fault->error->what();
@@ -276,7 +276,7 @@ read_failure_t read_until_kept_fault(file_sample_source_t& source, vantor_result
 
 TEST_F(file_sample_source, truncated_mp4_delivers_the_whole_samples_then_fails) {
   std::string const path = truncated_copy("h264_high_bframes.mp4", 0.6);
-  auto source = file_sample_source_t::open(path);
+  auto source = sources::file_sample_source_t::open(path);
   EXPECT_FALSE(source->fault()->error);
   auto const [delivered, message] = read_until_kept_fault(*source, vantor_result_io_error);
   EXPECT_EQ(message, "file_sample_source: " + path + ": sample " + std::to_string(delivered) +
@@ -290,7 +290,7 @@ TEST_F(file_sample_source, truncated_mp4_delivers_the_whole_samples_then_fails) 
 
 TEST_F(file_sample_source, truncated_matroska_is_detected_by_its_duration) {
   std::string const path = truncated_copy("h264_mkv.mkv", 0.9);
-  auto source = file_sample_source_t::open(path);
+  auto source = sources::file_sample_source_t::open(path);
   auto const [delivered, message] = read_until_kept_fault(*source, vantor_result_io_error);
   EXPECT_NE(message.find("file_sample_source: " + path + ": the file is truncated"),
             std::string::npos)
@@ -306,8 +306,8 @@ TEST_F(file_sample_source, mp4_cut_inside_its_header_fails_at_open) {
 }
 
 TEST_F(file_sample_source, stream_info_for_the_tool) {
-  auto source = file_sample_source_t::open(testing::clip_path("hevc_422.mp4"));
-  const file_stream_info_t& info = source->stream_info();
+  auto source = sources::file_sample_source_t::open(testing::clip_path("hevc_422.mp4"));
+  const sources::file_stream_info_t& info = source->stream_info();
   EXPECT_EQ(info.pixel_format_name, "yuv422p");
   EXPECT_EQ(info.pixel_format, 4);
   EXPECT_EQ(info.duration, clip("hevc_422.mp4").duration_ticks);
@@ -317,4 +317,4 @@ TEST_F(file_sample_source, stream_info_for_the_tool) {
 }
 
 }  // namespace
-}  // namespace vantor::tools
+}  // namespace vantor::sources

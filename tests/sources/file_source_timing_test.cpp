@@ -15,7 +15,7 @@ extern "C" {
 #include "sources/file_sample_source.hpp"
 #include "support/paths.hpp"
 
-namespace vantor::tools {
+namespace vantor::sources {
 namespace {
 
 // A row of tests/data/corpus/timing.tsv: what Debian's ffmpeg decodes from
@@ -62,7 +62,7 @@ struct shown_samples_t {
   std::vector<int64_t> times;
 };
 
-shown_samples_t shown_samples(file_sample_source_t& source) {
+shown_samples_t shown_samples(sources::file_sample_source_t& source) {
   shown_samples_t shown;
   uint64_t dts = source.first_dts();
   auto const start = static_cast<int64_t>(source.presentation_start());
@@ -92,7 +92,7 @@ TEST_F(file_source_timing, shown_samples_and_their_times_match_ffprobe) {
     std::string const path = testing::clip_path("corpus/" + row.file);
     if (row.frames == 0) {
       try {
-        file_sample_source_t::open(path);
+        sources::file_sample_source_t::open(path);
         ADD_FAILURE() << "a file without pictures opened";
       } catch (const exception& e) {
         EXPECT_EQ(std::string(e.what()), "file_sample_source: " + path +
@@ -101,7 +101,7 @@ TEST_F(file_source_timing, shown_samples_and_their_times_match_ffprobe) {
       }
       continue;
     }
-    auto source = file_sample_source_t::open(path);
+    auto source = sources::file_sample_source_t::open(path);
     std::string const container = source->stream_info().container;
     shown_samples_t const shown = shown_samples(*source);
     EXPECT_EQ(shown.count, row.frames);
@@ -118,7 +118,7 @@ TEST_F(file_source_timing, shown_samples_and_their_times_match_ffprobe) {
       EXPECT_EQ(last - first, *row.last_pts - *row.first_pts);
     }
     // Damaged files end their samples and keep the fault for afterwards.
-    std::shared_ptr<const source_fault_t> const fault = source->fault();
+    std::shared_ptr<const sources::source_fault_t> const fault = source->fault();
     EXPECT_EQ(fault->error.has_value(), row.exit_status != 0);
     if (fault->error) {
       EXPECT_EQ(fault->error->result(), vantor_result_io_error);
@@ -130,7 +130,7 @@ TEST_F(file_source_timing, shown_samples_and_their_times_match_ffprobe) {
 }
 
 TEST_F(file_source_timing, edit_list_of_two_edits_is_refused) {
-  auto source = file_sample_source_t::open(testing::clip_path("corpus/timing_two_edits.mp4"));
+  auto source = sources::file_sample_source_t::open(testing::clip_path("corpus/timing_two_edits.mp4"));
   std::string message = "no exception";
   try {
     while (source->read_sample()) {
@@ -163,16 +163,16 @@ TEST_F(file_source_timing, unsupported_containers_are_named_with_the_supported_o
     std::string const path = ::testing::TempDir() + c.name;
     std::ofstream(path, std::ios::binary) << c.bytes;
     try {
-      file_sample_source_t::open(path);
+      sources::file_sample_source_t::open(path);
       ADD_FAILURE() << c.name << " opened";
     } catch (const exception& e) {
       EXPECT_EQ(std::string(e.what()), "file_sample_source: " + path + ": the " + c.container +
                                            " container is not supported (supported: " +
-                                           supported_containers_text + ")");
+                                           sources::supported_containers_text + ")");
     }
     std::remove(path.c_str());
   }
 }
 
 }  // namespace
-}  // namespace vantor::tools
+}  // namespace vantor::sources

@@ -10,7 +10,7 @@
 namespace {
 
 using vantor::tools::parse_tool_options;
-using vantor::tools::picture_rect_t;
+using vantor::stages::picture_rect_t;
 using vantor::tools::tool_options_t;
 using vantor::tools::usage_error_t;
 
@@ -50,7 +50,7 @@ TEST(tool_options, reads_every_option) {
   ASSERT_TRUE(options.size);
   EXPECT_EQ(options.size->width, 640u);
   EXPECT_EQ(options.size->height, 480u);
-  EXPECT_EQ(options.rect, (picture_rect_t{0, 60, 640, 360}));
+  EXPECT_EQ(options.rect, (vantor::stages::picture_rect_t{0, 60, 640, 360}));
   EXPECT_EQ(options.quality, "75");
   EXPECT_EQ(options.log_level, 3);
   EXPECT_EQ(options.plugins_dir, "/opt/p");

@@ -29,7 +29,7 @@ struct chunk_chain_t {
 
 // The decode times where chunks start: sync samples at least `min_ticks`
 // apart, the first sample first. Fewer than two: decode in one chain.
-std::vector<uint64_t> chunk_starts(const file_sample_source_t& source, uint64_t min_ticks);
+std::vector<uint64_t> chunk_starts(const sources::file_sample_source_t& source, uint64_t min_ticks);
 
 // One encoded sample, its time and the track of the encoder that made it.
 struct timed_sample_t {

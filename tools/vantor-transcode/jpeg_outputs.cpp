@@ -4,17 +4,17 @@
 #include <utility>
 
 #include "interruption.hpp"
-#include "mp4_track_writer.hpp"
-#include "staged_file.hpp"
+#include "outputs/mp4_track_writer.hpp"
+#include "outputs/staged_file.hpp"
 
 namespace vantor::tools {
 
 jpeg_outputs_t::jpeg_outputs_t(settings_t settings)
     : settings_(std::move(settings)),
-      files_(settings_.folder, settings_.sheets ? sheet_file_pattern : picture_file_pattern) {
-  clear_earlier_series(settings_.folder, settings_.overwrite);
-  if (settings_.vtt) check_replaceable(*settings_.vtt, settings_.overwrite);
-  if (settings_.mp4) check_replaceable(*settings_.mp4, settings_.overwrite);
+      files_(settings_.folder, settings_.sheets ? outputs::sheet_file_pattern : outputs::picture_file_pattern) {
+  outputs::clear_earlier_series(settings_.folder, settings_.overwrite);
+  if (settings_.vtt) outputs::check_replaceable(*settings_.vtt, settings_.overwrite);
+  if (settings_.mp4) outputs::check_replaceable(*settings_.mp4, settings_.overwrite);
 }
 
 jpeg_outputs_t::~jpeg_outputs_t() {
@@ -22,7 +22,7 @@ jpeg_outputs_t::~jpeg_outputs_t() {
   // Unfinished: the partial track goes, the file it would replace stays.
   mp4_.reset();
   std::error_code ignored;
-  std::filesystem::remove(staged_file_t::temporary_name_of(*settings_.mp4), ignored);
+  std::filesystem::remove(outputs::staged_file_t::temporary_name_of(*settings_.mp4), ignored);
 }
 
 uint64_t jpeg_outputs_t::cue_time(uint64_t ticks) const noexcept {
@@ -40,18 +40,18 @@ void jpeg_outputs_t::write(const trak_t& trak, uint64_t dts, const full_sample_t
   }
   if (settings_.mp4) {
     if (!mp4_) {
-      mp4_ = std::make_unique<mp4_track_writer_t>(staged_file_t::temporary_name_of(*settings_.mp4), trak, dts);
+      mp4_ = std::make_unique<outputs::mp4_track_writer_t>(outputs::staged_file_t::temporary_name_of(*settings_.mp4), trak, dts);
     }
     mp4_->write(sample);
   }
 }
 
-void jpeg_outputs_t::add_tile_cues(const std::vector<video::sprite_compositor_t::tile_t>& tiles,
+void jpeg_outputs_t::add_tile_cues(const std::vector<stages::sprite_compositor_t::tile_t>& tiles,
                                    uint64_t end, uint32_t tile_width, uint32_t tile_height) {
   if (!settings_.vtt || tiles.empty()) return;
   if (!vtt_) vtt_.emplace(*settings_.vtt, timescale_);
   for (size_t i = 0; i < tiles.size(); ++i) {
-    const video::sprite_compositor_t::tile_t& tile = tiles[i];
+    const stages::sprite_compositor_t::tile_t& tile = tiles[i];
     // Only sheets that were written get cues.
     if (tile.sheet >= files_.count()) break;
     uint64_t const until = i + 1 < tiles.size() ? tiles[i + 1].pts : std::max(end, tile.pts);
@@ -68,7 +68,7 @@ void jpeg_outputs_t::finish() {
   if (mp4_) {
     mp4_->finish();
     mp4_.reset();
-    commit_staged(staged_file_t::temporary_name_of(*settings_.mp4), *settings_.mp4);
+    outputs::commit_staged(outputs::staged_file_t::temporary_name_of(*settings_.mp4), *settings_.mp4);
   }
 }
 

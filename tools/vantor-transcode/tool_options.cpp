@@ -39,7 +39,7 @@ std::optional<std::vector<uint32_t>> parse_numbers(std::string_view text, char s
 }
 
 // "320x" and "x180" give one side; the other follows the aspect ratio.
-std::optional<picture_size_t> parse_one_side(std::string_view text) {
+std::optional<stages::picture_size_t> parse_one_side(std::string_view text) {
   bool const width_only = text.size() > 1 && text.back() == 'x';
   bool const height_only = text.size() > 1 && text.front() == 'x';
   if (width_only == height_only) return std::nullopt;
@@ -47,11 +47,11 @@ std::optional<picture_size_t> parse_one_side(std::string_view text) {
                                  std::numeric_limits<uint32_t>::max());
   if (!side) return std::nullopt;
   uint32_t const value = static_cast<uint32_t>(*side);
-  return width_only ? picture_size_t{value, 0} : picture_size_t{0, value};
+  return width_only ? stages::picture_size_t{value, 0} : stages::picture_size_t{0, value};
 }
 
-picture_size_t parse_size(std::string_view text) {
-  if (std::optional<picture_size_t> const one_side = parse_one_side(text)) {
+stages::picture_size_t parse_size(std::string_view text) {
+  if (std::optional<stages::picture_size_t> const one_side = parse_one_side(text)) {
     uint32_t const side = one_side->width ? one_side->width : one_side->height;
     if (side == 0 || side % 2 != 0) {
       throw usage_error_t("--size " + std::string(text) +
@@ -65,7 +65,7 @@ picture_size_t parse_size(std::string_view text) {
                         "' is not a size; write it as WIDTHxHEIGHT, e.g. --size 640x360, or give one "
                         "side, e.g. --size 320x");
   }
-  picture_size_t const size{(*numbers)[0], (*numbers)[1]};
+  stages::picture_size_t const size{(*numbers)[0], (*numbers)[1]};
   if (size.width == 0 || size.height == 0)
     throw usage_error_t("--size " + std::string(text) + ": width and height must be above 0");
   if (size.width % 2 != 0 || size.height % 2 != 0) {
@@ -75,13 +75,13 @@ picture_size_t parse_size(std::string_view text) {
   return size;
 }
 
-picture_rect_t parse_rect(std::string_view text) {
+stages::picture_rect_t parse_rect(std::string_view text) {
   auto const numbers = parse_numbers(text, ',', 4);
   if (!numbers) {
     throw usage_error_t("--rect '" + std::string(text) +
                         "' is not a rectangle; write it as X,Y,WIDTH,HEIGHT, e.g. --rect 0,60,640,360");
   }
-  picture_rect_t const rect{(*numbers)[0], (*numbers)[1], (*numbers)[2], (*numbers)[3]};
+  stages::picture_rect_t const rect{(*numbers)[0], (*numbers)[1], (*numbers)[2], (*numbers)[3]};
   if (rect.width == 0 || rect.height == 0)
     throw usage_error_t("--rect " + std::string(text) + ": width and height must be above 0");
   if (rect.x % 2 != 0 || rect.y % 2 != 0 || rect.width % 2 != 0 || rect.height % 2 != 0) {
@@ -271,7 +271,7 @@ tool_options_t parse_tool_options(int argc, const char* const* argv) {
     throw usage_error_t(std::string(options.fit ? "--fit" : "--rect") +
                         " places the picture inside --size WxH; give --size as well");
   if (options.rect) {
-    picture_rect_t const& rect = *options.rect;
+    stages::picture_rect_t const& rect = *options.rect;
     if (uint64_t{rect.x} + rect.width > options.size->width ||
         uint64_t{rect.y} + rect.height > options.size->height) {
       throw usage_error_t("--rect " + std::to_string(rect.x) + "," + std::to_string(rect.y) + "," +

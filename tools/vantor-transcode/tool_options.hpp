@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "sources/fit_rect.hpp"
+#include "stages/fit_rect.hpp"
 
 namespace vantor::tools {
 
@@ -26,8 +26,8 @@ struct tool_options_t {
   std::string output_dir = "out";
   bool output_dir_given = false;
   // One side may be 0: it then follows the display aspect ratio.
-  std::optional<picture_size_t> size;
-  std::optional<picture_rect_t> rect;
+  std::optional<stages::picture_size_t> size;
+  std::optional<stages::picture_rect_t> rect;
   bool fit = false;
   bool autorotate = true;  // turn pictures upright as the file's display matrix says
   std::optional<std::string> quality;  // passed to the JPEG module as given

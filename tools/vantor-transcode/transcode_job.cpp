@@ -9,23 +9,23 @@
 #include <utility>
 
 #include "chunked_decode.hpp"
-#include "decode_ahead.hpp"
+#include "stages/decode_ahead.hpp"
 #include "exception.hpp"
 #include "interruption.hpp"
 #include "jpeg_outputs.hpp"
-#include "frame_tap.hpp"
-#include "picture_writers.hpp"
+#include "stages/frame_tap.hpp"
+#include "outputs/picture_writers.hpp"
 #include "plugin_loader.hpp"
 #include "progress_meter.hpp"
-#include "sample_trace.hpp"
+#include "stages/sample_trace.hpp"
 #include "time_value.hpp"
 #include "sources/file_sample_source.hpp"
-#include "sources/fit_rect.hpp"
-#include "sources/seeking_picture_source.hpp"
-#include "transcode/orientation_stage.hpp"
-#include "transcode/picture_picker.hpp"
-#include "transcode/presentation_window.hpp"
-#include "transcode/sprite_compositor.hpp"
+#include "stages/fit_rect.hpp"
+#include "stages/seeking_picture_source.hpp"
+#include "stages/orientation_stage.hpp"
+#include "stages/picture_picker.hpp"
+#include "stages/presentation_window.hpp"
+#include "stages/sprite_compositor.hpp"
 
 namespace vantor::tools {
 
@@ -132,18 +132,18 @@ std::optional<int64_t> microseconds_of(uint64_t ticks, uint32_t timescale) {
 
 // The input file, refused early when its video is nothing the chain takes.
 struct opened_input_t {
-  std::unique_ptr<file_sample_source_t> source;
-  file_stream_info_t info;
+  std::unique_ptr<sources::file_sample_source_t> source;
+  sources::file_stream_info_t info;
   trak_t trak;
   uint64_t presentation_start = 0;
   uint64_t start_ticks = 0;  // where the video starts; the options' times count from here
-  std::shared_ptr<const source_fault_t> fault;  // reported once the chain has drained
+  std::shared_ptr<const sources::source_fault_t> fault;  // reported once the chain has drained
 };
 
 opened_input_t open_input(const std::string& path) {
   opened_input_t input;
   try {
-    input.source = file_sample_source_t::open(path);
+    input.source = sources::file_sample_source_t::open(path);
   } catch (const exception& e) {
     throw input_error_t(path + ": " + input_cause(path, e.what()));
   }
@@ -178,9 +178,9 @@ std::optional<int64_t> duration_microseconds(const trak_t& trak) {
 }
 
 // The pictures the options ask for, in a video of `trak`'s length.
-video::picture_choice_t picture_choice(const tool_options_t& options, const trak_t& trak,
+stages::picture_choice_t picture_choice(const tool_options_t& options, const trak_t& trak,
                                        int64_t origin, const std::string& path) {
-  video::picture_choice_t choice;
+  stages::picture_choice_t choice;
   choice.start = options.start.value_or(0);
   choice.every = options.every;
   choice.count = options.count;
@@ -206,12 +206,12 @@ video::picture_choice_t picture_choice(const tool_options_t& options, const trak
 // The decoded pictures on the container's timeline: every one of them, or,
 // when the options choose some, the chosen ones, decoding only what they
 // need (a picture not chosen is never turned, scaled or encoded).
-using decoder_factory_t = seeking_picture_source_t::decoder_factory_t;
+using decoder_factory_t = stages::seeking_picture_source_t::decoder_factory_t;
 
 decoder_factory_t decoder_factory(host_context_t& host, const video_decoder_plugin_t& decoder,
                                   const char* decoder_name) {
   return [&host, decoder, decoder_name](std::unique_ptr<sample_source_t> samples) {
-    return decoder.create(host, std::make_unique<sample_trace_t>(std::move(samples), host.log_context),
+    return decoder.create(host, std::make_unique<stages::sample_trace_t>(std::move(samples), host.log_context),
                           transcoder_config_t{decoder_name, {}});
   };
 }
@@ -222,20 +222,20 @@ std::unique_ptr<video::frame_source_t> decoded_pictures(host_context_t& host,
                                                         const tool_options_t& options,
                                                         const std::string& path) {
   if (!options.chooses_pictures()) {
-    return std::make_unique<video::presentation_window_t>(make_decoder(std::move(input.source)),
+    return std::make_unique<stages::presentation_window_t>(make_decoder(std::move(input.source)),
                                                           input.presentation_start);
   }
   int64_t const origin = microseconds_of(input.start_ticks, input.trak.media_timescale).value_or(0);
-  video::picture_choice_t const choice = picture_choice(options, input.trak, origin, path);
-  using samples_t = seeking_picture_source_t::samples_t;
+  stages::picture_choice_t const choice = picture_choice(options, input.trak, origin, path);
+  using samples_t = stages::seeking_picture_source_t::samples_t;
   samples_t const samples = !options.keyframes  ? samples_t::needed
                             : choice.has_marks() ? samples_t::one_sync_per_decoder
                                                  : samples_t::sync;
-  auto seeking = std::make_unique<seeking_picture_source_t>(host.log_context, std::move(input.source),
+  auto seeking = std::make_unique<stages::seeking_picture_source_t>(host.log_context, std::move(input.source),
                                                             make_decoder, samples);
-  seeking_picture_source_t& wanted = *seeking;
+  stages::seeking_picture_source_t& wanted = *seeking;
   // The picker owns the seeking source, so the callback never outlives it.
-  return std::make_unique<video::picture_picker_t>(
+  return std::make_unique<stages::picture_picker_t>(
       host.log_context, std::move(seeking), choice,
       [&wanted](int64_t microseconds) { wanted.want_from(microseconds); });
 }
@@ -264,18 +264,18 @@ struct picture_stages_t {
 std::unique_ptr<video::frame_source_t> picture_stages_t::operator()(
     std::unique_ptr<video::frame_source_t> pictures) const {
   if (turns()) {
-    pictures = std::make_unique<video::orientation_stage_t>(host.log_context, std::move(pictures),
+    pictures = std::make_unique<stages::orientation_stage_t>(host.log_context, std::move(pictures),
                                                             stored.orientation);
   }
   // Two pictures ahead keep both threads busy; more would only cost memory.
-  if (decode_ahead) pictures = std::make_unique<decode_ahead_t>(std::move(pictures), 2);
+  if (decode_ahead) pictures = std::make_unique<stages::decode_ahead_t>(std::move(pictures), 2);
   trak_t const trak = shown();
   if (plugins.resize_filter) {
-    picture_size_t const size = complete_size(trak.width ? trak.width : 1, trak.height ? trak.height : 1,
+    stages::picture_size_t const size = stages::complete_size(trak.width ? trak.width : 1, trak.height ? trak.height : 1,
                                               trak.sar, *options.size);
-    picture_rect_t rect{0, 0, size.width, size.height};
+    stages::picture_rect_t rect{0, 0, size.width, size.height};
     if (options.rect) rect = *options.rect;
-    if (options.fit) rect = fit_rect(trak.width, trak.height, trak.sar, size);
+    if (options.fit) rect = stages::fit_rect(trak.width, trak.height, trak.sar, size);
     pictures = plugins.resize_filter->create(host, std::move(pictures), size.width,
                                              size.height, rect.x, rect.y, rect.width,
                                              rect.height, transcoder_config_t{resize_filter_name, {}});
@@ -290,7 +290,7 @@ struct raw_picture_t {
   uint32_t height;
 };
 
-std::optional<raw_picture_t> drain_into_raw(video::frame_source_t& pictures, raw_writer_t& writer) {
+std::optional<raw_picture_t> drain_into_raw(video::frame_source_t& pictures, outputs::raw_writer_t& writer) {
   std::optional<raw_picture_t> last;
   // Each picture is released before the next is pulled: assigning the next
   // one to the same variable would hold two pictures at a time.
@@ -329,7 +329,7 @@ std::vector<uint64_t> parallel_chunks(const transcode_job_t& job, const opened_i
   return starts;
 }
 
-std::string raw_output_text(const raw_writer_t& writer, const std::optional<raw_picture_t>& last) {
+std::string raw_output_text(const outputs::raw_writer_t& writer, const std::optional<raw_picture_t>& last) {
   std::ostringstream output;
   output << writer.name();
   if (last) {
@@ -339,7 +339,7 @@ std::string raw_output_text(const raw_writer_t& writer, const std::optional<raw_
   return output.str();
 }
 
-std::string jpeg_files_text(const jpeg_folder_writer_t& writer) {
+std::string jpeg_files_text(const outputs::jpeg_folder_writer_t& writer) {
   uint64_t const pictures = writer.count();
   if (pictures == 0) return writer.folder().string() + " (no pictures)";
   std::string text = writer.file_of(1).string();
@@ -347,7 +347,7 @@ std::string jpeg_files_text(const jpeg_folder_writer_t& writer) {
   return text;
 }
 
-std::string jpeg_output_text(const jpeg_folder_writer_t& writer, const tool_options_t& options) {
+std::string jpeg_output_text(const outputs::jpeg_folder_writer_t& writer, const tool_options_t& options) {
   std::string text = jpeg_files_text(writer);
   if (options.vtt) text += ", " + *options.vtt;
   if (options.mp4) text += ", " + *options.mp4;
@@ -358,7 +358,7 @@ std::string jpeg_output_text(const jpeg_folder_writer_t& writer, const tool_opti
 // run, failures included: those files are kept.
 struct written_count_t {
   uint64_t* target;
-  const std::optional<raw_writer_t>& raw_writer;
+  const std::optional<outputs::raw_writer_t>& raw_writer;
   const std::optional<jpeg_outputs_t>& outputs;
 
   ~written_count_t() {
@@ -394,7 +394,7 @@ transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log
 
   progress_meter_t progress(job.show_progress, input.info.duration_seconds);
   std::optional<jpeg_outputs_t> outputs;
-  std::optional<raw_writer_t> raw_writer;
+  std::optional<outputs::raw_writer_t> raw_writer;
   if (options.raw) {
     raw_writer.emplace(*options.raw);
   } else {
@@ -428,12 +428,12 @@ transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log
       stages.decode_ahead = true;
       std::unique_ptr<video::frame_source_t> pictures =
           stages(decoded_pictures(host, make_decoder, input, options, job.input));
-      pictures = std::make_unique<frame_tap_t>(
+      pictures = std::make_unique<stages::frame_tap_t>(
           std::move(pictures),
           picture_observer_t(progress, !plugins.resize_filter && !options.raw, stop_reason, interrupted));
-      video::sprite_compositor_t* sheets = nullptr;
+      stages::sprite_compositor_t* sheets = nullptr;
       if (options.sprite) {
-        auto compositor = std::make_unique<video::sprite_compositor_t>(std::move(pictures), options.sprite->first,
+        auto compositor = std::make_unique<stages::sprite_compositor_t>(std::move(pictures), options.sprite->first,
                                                                        options.sprite->second);
         sheets = compositor.get();
         pictures = std::move(compositor);
@@ -460,7 +460,7 @@ transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log
   } catch (const exception& e) {
     progress.finish();
     throw input_error_t(job.input + ": " + input_cause(job.input, e.what()));
-  } catch (const output_error_t&) {
+  } catch (const outputs::output_error_t&) {
     progress.finish();
     throw;
   }
@@ -503,7 +503,7 @@ transcode_outcome_t transcode_one(const transcode_job_t& job, log_context_t& log
     failed(e.what());
   } catch (const plugin_error_t& e) {
     failed(e.what());
-  } catch (const output_error_t& e) {
+  } catch (const outputs::output_error_t& e) {
     failed(e.what());
   } catch (const std::bad_alloc&) {
     failed(job.input + ": out of memory");

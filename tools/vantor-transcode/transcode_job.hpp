@@ -33,7 +33,7 @@ struct transcode_job_t {
 };
 
 // Decodes `job.input` through the plug-in modules and writes JPEG files or
-// raw planes. Throws input_error_t, plugin_error_t and output_error_t (from
+// raw planes. Throws input_error_t, plugin_error_t and outputs::output_error_t (from
 // picture_writers.hpp); the pictures written before a failure are kept and
 // counted in `*written` (when given) on every way out.
 transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log_context,

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+
+#include "mp4_full_sample.hpp"
+#include "trak.hpp"
+
+struct AVFormatContext;
+struct AVIOContext;
+struct AVPacket;
+struct AVStream;
+
+namespace vantor::outputs {
+
+// Writes JPEG samples, in decode order, as the one MJPEG video track of an
+// MP4 file. The file is only complete after finish(); until then it is
+// written to `path` as is, so callers write to a temporary name and rename.
+// Failures throw output_error_t ("<path>: <what>: <cause>").
+class mp4_track_writer_t {
+ public:
+  // Creates `path` and writes the file header. `first_dts` (in the track's
+  // timescale) is where the first sample starts; the file presents it there.
+  mp4_track_writer_t(std::filesystem::path path, const trak_t& trak, uint64_t first_dts);
+  // Without finish(), the file is closed as it is, without its index.
+  ~mp4_track_writer_t();
+  mp4_track_writer_t(const mp4_track_writer_t&) = delete;
+  mp4_track_writer_t& operator=(const mp4_track_writer_t&) = delete;
+
+  // Appends the sample at the end of the previous one.
+  void write(const full_sample_t& sample);
+  // Writes the index and closes the file. No sample may follow.
+  void finish();
+
+  uint64_t count() const noexcept { return count_; }
+
+ private:
+  struct io_closer_t {
+    void operator()(AVIOContext* io) const;
+  };
+  struct format_context_freer_t {
+    void operator()(AVFormatContext* context) const;
+  };
+  struct packet_freer_t {
+    void operator()(AVPacket* packet) const;
+  };
+
+  [[noreturn]] void fail(const char* what, int code) const;
+  [[noreturn]] void fail(const char* what, const char* cause) const;
+
+  std::filesystem::path path_;
+  uint32_t timescale_ = 0;
+  int64_t cursor_ = 0;  // where the next sample starts, in track ticks
+  uint64_t count_ = 0;
+  // The context refers to the file but does not close it; it goes first.
+  std::unique_ptr<AVIOContext, io_closer_t> io_;
+  std::unique_ptr<AVFormatContext, format_context_freer_t> context_;
+  std::unique_ptr<AVPacket, packet_freer_t> packet_;
+  AVStream* stream_ = nullptr;  // owned by context_
+};
+
+}  // namespace vantor::outputs

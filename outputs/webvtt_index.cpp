@@ -1,0 +1,79 @@
+#include "outputs/webvtt_index.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+#include "outputs/staged_file.hpp"
+
+namespace vantor::outputs {
+
+namespace {
+
+uint64_t milliseconds_of(uint64_t ticks, uint32_t timescale) {
+  return static_cast<uint64_t>((static_cast<unsigned __int128>(ticks) * 1000 + timescale / 2) / timescale);
+}
+
+std::string clock_text(uint64_t milliseconds) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%02llu:%02llu:%02llu.%03llu",
+                static_cast<unsigned long long>(milliseconds / 3'600'000),
+                static_cast<unsigned long long>(milliseconds / 60'000 % 60),
+                static_cast<unsigned long long>(milliseconds / 1000 % 60),
+                static_cast<unsigned long long>(milliseconds % 1000));
+  return text;
+}
+
+}  // namespace
+
+std::string webvtt_time(uint64_t ticks, uint32_t timescale) {
+  return clock_text(milliseconds_of(ticks, timescale));
+}
+
+std::string relative_url(const std::filesystem::path& file, const std::filesystem::path& base) {
+  std::filesystem::path const relative = std::filesystem::absolute(file).lexically_normal().lexically_relative(
+      std::filesystem::absolute(base).lexically_normal());
+  std::string url;
+  for (const std::filesystem::path& segment : relative) {
+    if (!url.empty()) url += '/';
+    for (unsigned char const c : segment.string()) {
+      bool const plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                         c == '-' || c == '.' || c == '_' || c == '~';
+      if (plain) {
+        url += static_cast<char>(c);
+      } else {
+        char escaped[4];
+        std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+        url += escaped;
+      }
+    }
+  }
+  return url;
+}
+
+webvtt_index_t::webvtt_index_t(std::filesystem::path path, uint32_t timescale)
+    : path_(std::move(path)), timescale_(timescale) {}
+
+void webvtt_index_t::add(uint64_t start, uint64_t end, const std::filesystem::path& picture,
+                         std::optional<std::array<uint32_t, 4>> tile) {
+  uint64_t const from = milliseconds_of(start, timescale_);
+  // A cue never ends before it starts, whatever the rounding.
+  uint64_t const until = std::max(milliseconds_of(end, timescale_), from + 1);
+  std::string cue = clock_text(from) + " --> " + clock_text(until) + "\n" +
+                    relative_url(picture, path_.parent_path().empty() ? "." : path_.parent_path());
+  if (tile) {
+    cue += "#xywh=" + std::to_string((*tile)[0]) + "," + std::to_string((*tile)[1]) + "," +
+           std::to_string((*tile)[2]) + "," + std::to_string((*tile)[3]);
+  }
+  cues_.push_back(std::move(cue) + "\n");
+}
+
+void webvtt_index_t::finish() const {
+  staged_file_t file(path_);
+  std::string text = "WEBVTT\n";
+  for (const std::string& cue : cues_) text += "\n" + cue;
+  file.write(text.data(), text.size());
+  file.commit();
+}
+
+}  // namespace vantor::outputs
