@@ -33,10 +33,14 @@ jpeg_folder_writer_t::jpeg_folder_writer_t(std::filesystem::path folder, const c
   }
 }
 
-std::filesystem::path jpeg_folder_writer_t::file_of(uint64_t number) const {
+std::filesystem::path numbered_file(const std::filesystem::path& folder, const char* pattern, uint64_t number) {
   char name[32];
-  std::snprintf(name, sizeof name, pattern_, static_cast<unsigned long long>(number));
-  return folder_ / name;
+  std::snprintf(name, sizeof name, pattern, static_cast<unsigned long long>(number));
+  return folder / name;
+}
+
+std::filesystem::path jpeg_folder_writer_t::file_of(uint64_t number) const {
+  return numbered_file(folder_, pattern_, number);
 }
 
 void jpeg_folder_writer_t::write(const full_sample_t& sample) {

@@ -22,6 +22,9 @@ class output_error_t : public std::runtime_error {
 inline constexpr char picture_file_pattern[] = "%06llu.jpg";   // 000001.jpg, ...
 inline constexpr char sheet_file_pattern[] = "sheet-%04llu.jpg"; // sheet-0001.jpg, ...
 
+// FOLDER/000001.jpg for picture 1 of `pattern`.
+std::filesystem::path numbered_file(const std::filesystem::path& folder, const char* pattern, uint64_t number);
+
 // Writes each JPEG sample to its own file DIR/000001.jpg, DIR/000002.jpg, ...
 // (or another numbered pattern). Every file is written under a temporary
 // name and renamed once complete, before the next one is started, so the

@@ -1,20 +1,14 @@
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 
+#include "input_pictures.hpp"
 #include "log_context.hpp"
 #include "plugin_set.hpp"
 #include "tool_options.hpp"
 
 namespace vantor::tools {
-
-// The input cannot be converted; the message names the file and the cause.
-class input_error_t : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 struct transcode_summary_t {
   uint64_t pictures = 0;
