@@ -22,7 +22,6 @@ class staged_file_t {
 
   // The temporary name, for writers (libavformat) that open files themselves.
   static std::filesystem::path temporary_name_of(const std::filesystem::path& path);
-  const std::filesystem::path& temporary() const noexcept { return temporary_; }
 
   // Both throw output_error_t naming the final path and the cause.
   void write(const void* data, size_t size);

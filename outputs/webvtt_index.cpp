@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "outputs/clock_text.hpp"
 #include "outputs/staged_file.hpp"
 
 namespace vantor::outputs {
@@ -14,21 +15,7 @@ uint64_t milliseconds_of(uint64_t ticks, uint32_t timescale) {
   return static_cast<uint64_t>((static_cast<unsigned __int128>(ticks) * 1000 + timescale / 2) / timescale);
 }
 
-std::string clock_text(uint64_t milliseconds) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%02llu:%02llu:%02llu.%03llu",
-                static_cast<unsigned long long>(milliseconds / 3'600'000),
-                static_cast<unsigned long long>(milliseconds / 60'000 % 60),
-                static_cast<unsigned long long>(milliseconds / 1000 % 60),
-                static_cast<unsigned long long>(milliseconds % 1000));
-  return text;
-}
-
 }  // namespace
-
-std::string webvtt_time(uint64_t ticks, uint32_t timescale) {
-  return clock_text(milliseconds_of(ticks, timescale));
-}
 
 std::string relative_url(const std::filesystem::path& file, const std::filesystem::path& base) {
   std::filesystem::path const relative = std::filesystem::absolute(file).lexically_normal().lexically_relative(
@@ -59,7 +46,7 @@ void webvtt_index_t::add(uint64_t start, uint64_t end, const std::filesystem::pa
   uint64_t const from = milliseconds_of(start, timescale_);
   // A cue never ends before it starts, whatever the rounding.
   uint64_t const until = std::max(milliseconds_of(end, timescale_), from + 1);
-  std::string cue = clock_text(from) + " --> " + clock_text(until) + "\n" +
+  std::string cue = clock_text(from, 2) + " --> " + clock_text(until, 2) + "\n" +
                     relative_url(picture, path_.parent_path().empty() ? "." : path_.parent_path());
   if (tile) {
     cue += "#xywh=" + std::to_string((*tile)[0]) + "," + std::to_string((*tile)[1]) + "," +

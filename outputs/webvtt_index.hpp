@@ -9,9 +9,6 @@
 
 namespace vantor::outputs {
 
-// "HH:MM:SS.mmm" of `ticks` at `timescale`, rounded to the millisecond.
-std::string webvtt_time(uint64_t ticks, uint32_t timescale);
-
 // `file` as a URL relative to the folder `base`: path segments joined by /,
 // every byte outside A-Z a-z 0-9 - . _ ~ percent-encoded.
 std::string relative_url(const std::filesystem::path& file, const std::filesystem::path& base);

@@ -1,7 +1,8 @@
 #include "time_value.hpp"
 
-#include <cstdio>
 #include <limits>
+
+#include "outputs/clock_text.hpp"
 
 namespace vantor::tools {
 
@@ -85,14 +86,7 @@ std::optional<int64_t> parse_time_value(std::string_view text) {
 std::string time_text(int64_t microseconds) {
   bool const negative = microseconds < 0;
   uint64_t const magnitude = negative ? 0 - static_cast<uint64_t>(microseconds) : static_cast<uint64_t>(microseconds);
-  uint64_t const milliseconds = magnitude / 1000;
-  char text[48];
-  std::snprintf(text, sizeof text, "%s%llu:%02llu:%02llu.%03llu", negative ? "-" : "",
-                static_cast<unsigned long long>(milliseconds / 3'600'000),
-                static_cast<unsigned long long>(milliseconds / 60'000 % 60),
-                static_cast<unsigned long long>(milliseconds / 1000 % 60),
-                static_cast<unsigned long long>(milliseconds % 1000));
-  return text;
+  return (negative ? "-" : "") + outputs::clock_text(magnitude / 1000, 1);
 }
 
 }  // namespace vantor::tools
