@@ -1,7 +1,8 @@
-// Range and matrix through the chain: full-range pictures keep their levels
-// in the JPEG, HD pictures are turned from BT.709 into the BT.601 that JPEG
-// viewers decode, and the resize filter keeps both and letterboxes with the
-// black of the picture's range. The JPEGs are read with libjpeg-turbo.
+// Colour through the chain: full-range pictures keep their levels in the
+// JPEG, HD pictures are turned from BT.709 into the BT.601 that JPEG viewers
+// decode, decoded pictures say their transfer, primaries and HDR metadata,
+// and the resize filter keeps all of it and letterboxes with the black of
+// the picture's range. The JPEGs are read with libjpeg-turbo.
 
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
@@ -147,7 +148,7 @@ TEST(colour, flat_patches_come_back_as_their_rgb) {
   std::cout << "worst patch error: " << worst << " levels\n";
 }
 
-TEST(colour, resize_keeps_the_range_and_letterboxes_with_its_black) {
+TEST(colour, resize_keeps_the_colour_and_letterboxes_with_its_black) {
   struct case_t {
     frame_t::format_t format;
     range_t range;
@@ -170,6 +171,9 @@ TEST(colour, resize_keeps_the_range_and_letterboxes_with_its_black) {
     frame_t frame = pack_frame(flat, c.format, 0);
     frame.range_ = c.range;
     frame.matrix_ = c.matrix;
+    frame.transfer_ = frame_t::transfer_t::hlg;
+    frame.primaries_ = frame_t::primaries_t::p3;
+    frame.hdr_ = {1000, 0.005, 900, 300};
     capture_log_t log(vantor_log_warning);
     std::vector<frame_t> frames;
     frames.push_back(std::move(frame));
@@ -180,6 +184,10 @@ TEST(colour, resize_keeps_the_range_and_letterboxes_with_its_black) {
     ASSERT_FALSE(out.is_end_of_stream());
     EXPECT_EQ(out.range_, c.range);
     EXPECT_EQ(out.matrix_, c.matrix);
+    EXPECT_EQ(out.transfer_, frame_t::transfer_t::hlg);
+    EXPECT_EQ(out.primaries_, frame_t::primaries_t::p3);
+    EXPECT_EQ(out.hdr_.mastering_max_nits, 1000);
+    EXPECT_EQ(out.hdr_.max_fall, 300u);
     planes_t const p = unpack_frame(out);
     EXPECT_EQ(p.y[0], c.black_y);
     EXPECT_EQ(p.y[31 * 32 + 31], c.black_y);
@@ -223,6 +231,62 @@ TEST(colour, decoded_pictures_carry_range_and_matrix) {
     frame_t const converted = video::avframe_to_frame(frame, 0, 1000);
     EXPECT_EQ(converted.range_, c.want_range);
     EXPECT_EQ(converted.matrix_, c.want_matrix);
+  }
+}
+
+}  // namespace
+}  // namespace vantor::testing
+
+namespace vantor::testing {
+namespace {
+
+using transfer_t = frame_t::transfer_t;
+using primaries_t = frame_t::primaries_t;
+
+// The frame's own tags and side data count: the stream-level VUI of the ATC
+// clip says BT.2020-10, its pictures say HLG.
+TEST(colour, decoded_pictures_carry_transfer_primaries_and_hdr_metadata) {
+  struct clip_t {
+    const char* name;
+    transfer_t transfer;
+    double mastering_max;
+    uint32_t max_cll;
+  };
+  for (const clip_t& c : {clip_t{"hdr_pq.mp4", transfer_t::pq, 1000, 1000},
+                          clip_t{"hdr_pq_4000.mp4", transfer_t::pq, 4000, 4000},
+                          clip_t{"hdr_pq_bare.mp4", transfer_t::pq, 0, 0},
+                          clip_t{"hdr_hlg_atc.mp4", transfer_t::hlg, 0, 0}}) {
+    SCOPED_TRACE(c.name);
+    frame_t const frame = first_picture(c.name, true);
+    EXPECT_EQ(frame.transfer_, c.transfer);
+    EXPECT_EQ(frame.primaries_, primaries_t::bt2020);
+    EXPECT_EQ(frame.matrix_, matrix_t::bt2020);
+    EXPECT_EQ(frame.hdr_.mastering_max_nits, c.mastering_max);
+    EXPECT_NEAR(frame.hdr_.mastering_min_nits, c.mastering_max > 0 ? 0.005 : 0, 1e-9);
+    EXPECT_EQ(frame.hdr_.max_cll, c.max_cll);
+    EXPECT_EQ(frame.hdr_.max_fall, c.max_cll > 0 ? 400u : 0u);
+  }
+  // SDR clips stay SDR, named as they are tagged.
+  EXPECT_EQ(first_picture("colour_patches_bt709_hd.mp4", false).transfer_, transfer_t::bt709);
+  EXPECT_EQ(first_picture("colour_patches_untagged_hd.mp4", false).transfer_, transfer_t::unspecified);
+
+  struct tag_t {
+    AVColorTransferCharacteristic trc;
+    AVColorPrimaries primaries;
+    transfer_t transfer;
+    primaries_t want_primaries;
+  };
+  for (const tag_t& t : {tag_t{AVCOL_TRC_ARIB_STD_B67, AVCOL_PRI_SMPTE432, transfer_t::hlg, primaries_t::p3},
+                         tag_t{AVCOL_TRC_BT2020_10, AVCOL_PRI_SMPTE431, transfer_t::bt709, primaries_t::dci_p3},
+                         tag_t{AVCOL_TRC_LOG, AVCOL_PRI_FILM, transfer_t::other, primaries_t::other},
+                         tag_t{AVCOL_TRC_SMPTE170M, AVCOL_PRI_SMPTE170M, transfer_t::bt709,
+                               primaries_t::bt601_525}}) {
+    video::wrap_avframe_t frame(32, 32, AV_PIX_FMT_YUV420P10LE, std::nullopt, 30, 0, true);
+    frame->color_trc = t.trc;
+    frame->color_primaries = t.primaries;
+    frame_t const converted = video::avframe_to_frame(frame, 0, 1000);
+    EXPECT_EQ(converted.transfer_, t.transfer) << t.trc;
+    EXPECT_EQ(converted.primaries_, t.want_primaries) << t.primaries;
   }
 }
 
