@@ -16,6 +16,7 @@ extern "C" {
 
 #include "buckets.hpp"
 #include "sources/display_orientation.hpp"
+#include "sources/dolby_vision.hpp"
 #include "sources/nal_reference.hpp"
 #include "exception.hpp"
 
@@ -271,6 +272,7 @@ void file_sample_source_t::impl_t::describe_track() {
   is_mpegts = demuxer == "mpegts";
   is_flv = demuxer == "flv";
   trak.orientation = orientation_of_stream(*stream);
+  if (std::optional<std::string> const refusal = dolby_vision_refusal(*stream)) fail(vantor_result_check_failed, *refusal);
   // avcC and hvcC records start with configurationVersion 1; Annex B
   // extradata starts with a start code, and its samples are Annex B too.
   if (par->extradata_size > 0 && par->extradata[0] == 1) {

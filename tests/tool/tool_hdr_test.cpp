@@ -151,7 +151,7 @@ TEST_F(tool_hdr, pq_and_hlg_pictures_come_out_as_sdr_with_their_hues) {
   std::map<std::string, std::map<std::string, double>> greys;
   std::map<std::string, std::vector<std::array<double, 3>>> all;
   for (const char* clip : {"hdr_pq.mp4", "hdr_pq_bare.mp4", "hdr_pq_4000.mp4", "hdr_hlg.mp4", "hdr_hlg_atc.mp4",
-                           "hdr_hlg_cw90.mp4"}) {
+                           "hdr_hlg_cw90.mp4", "hdr_dv84.mp4"}) {
     all[clip] = first_picture(clip, std::string(clip) == "hdr_hlg_cw90.mp4");
     greys[clip] = expect_sdr_rendering(all[clip], clip);
   }
@@ -225,6 +225,13 @@ TEST_F(tool_hdr, sprite_sheets_and_the_mp4_track_are_mapped_too) {
       EXPECT_NEAR(tiles["hdr_hlg_cw90.mp4 tile 1"][i][k], tiles["hdr_hlg.mp4 tile 1"][i][k], 2) << "patch " << i;
     }
   }
+}
+
+TEST_F(tool_hdr, dolby_vision_without_a_compatible_base_layer_is_refused) {
+  auto const result = run({corpus("hdr_dv5.mp4"), "-o", "dv5"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find("Dolby Vision profile 5"), std::string::npos) << result.err;
+  EXPECT_FALSE(fs::exists(scratch_.path() / "dv5/000001.jpg"));
 }
 
 }  // namespace
