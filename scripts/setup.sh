@@ -6,9 +6,11 @@ cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
 # Build tools, test-only dependencies (libturbojpeg is the independent JPEG
-# decoder of the tests) and nasm for FFmpeg's assembly.
+# decoder of the tests; sshd and rsync carry GNU parallel's jobs to another
+# login) and nasm for FFmpeg's assembly.
 packages=(build-essential cmake pkg-config nasm xz-utils dpkg-dev
-          libgtest-dev libgmock-dev libbenchmark-dev libturbojpeg0-dev parallel patchelf)
+          libgtest-dev libgmock-dev libbenchmark-dev libturbojpeg0-dev parallel patchelf
+          openssh-server openssh-client rsync)
 ensure_packages setup "${packages[@]}"
 
 scripts/bootstrap-ffmpeg.sh
