@@ -241,8 +241,9 @@ def main():
         run("ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=s=64x64:r=25:d=2", "-c:v", "libx264",
             "-preset", "veryfast", "-pix_fmt", "yuv420p", "-y", mp4)
         data = bytearray(open(mp4, "rb").read())
+        # One size for every sample, so the count needs no table to back it.
         (at, size), = find_boxes(data, ["moov", "trak", "mdia", "minf", "stbl", "stsz"])
-        struct.pack_into(">I", data, at + 16, 85_000_000)  # after version/flags and sample_size
+        struct.pack_into(">II", data, at + 12, 200, 85_000_000)  # sample_size, sample_count
         open(os.path.join(out, "mp4_stsz_85M.mp4"), "wb").write(data)
 
         # 200 pictures in fragments of 25; the fifth fragment starts ~4e9 s later.
