@@ -114,6 +114,70 @@ TEST(tool_options, missing_values_unknown_options_and_two_inputs) {
   EXPECT_NE(usage_error({"a.mp4", "b.mp4"}).find("only one input"), std::string::npos);
 }
 
+TEST(tool_options, values_attach_with_an_equals_sign) {
+  tool_options_t const options =
+      parse({"--size=320x", "--output=thumbs", "--every=2.5s", "--vtt=a=b.vtt", "clip.mp4"});
+  ASSERT_TRUE(options.size);
+  EXPECT_EQ(options.size->width, 320u);
+  EXPECT_EQ(options.size->height, 0u);
+  EXPECT_EQ(options.output_dir, "thumbs");
+  EXPECT_TRUE(options.output_dir_given);
+  EXPECT_EQ(options.every, 2'500'000);
+  EXPECT_EQ(options.vtt, "a=b.vtt") << "the value runs from the first '='";
+  EXPECT_EQ(parse({"--", "--size=2x2"}).input, "--size=2x2");
+
+  EXPECT_EQ(usage_error({"--output="}), "-o needs a folder name");
+  EXPECT_EQ(usage_error({"--size=320"}).rfind("--size '320' is not a size", 0), 0u);
+  EXPECT_EQ(usage_error({"--fit=yes"}), "--fit takes no value");
+  EXPECT_EQ(usage_error({"--sise=2x2"}), "unknown option '--sise'");
+  EXPECT_EQ(usage_error({"--=x"}), "unknown option '--=x'");
+}
+
+// Each option that needs or excludes another, with the exact words people see.
+TEST(tool_options, combinations_are_refused_with_their_reason) {
+  struct case_t {
+    std::vector<const char*> arguments;
+    std::string message;
+  };
+  std::string const no_tiles = "--sprite needs the tile size: give --size WxH as well";
+  std::string const one_side = " needs both sides of --size; one side alone already keeps the aspect ratio";
+  for (const case_t& c : std::vector<case_t>{
+           {{"--batch", "l", "--raw", "x.yuv"},
+            "--raw writes one file and does not combine with --batch; batch mode writes JPEG folders "
+            "under -o DIR"},
+           {{"--batch", "l", "--threads", "2"},
+            "--threads is for one input; --batch runs --jobs inputs at once"},
+           {{"a.mp4", "--jobs", "2"},
+            "--jobs sets how many inputs of --batch LIST run at once; give --batch"},
+           {{"--batch", "l", "--mp4", "t.mp4"}, "--mp4 names one file and does not combine with --batch"},
+           {{"--batch", "l", "--vtt", "i.vtt"}, "--vtt names one file and does not combine with --batch"},
+           {{"--every", "1s", "--count", "3"},
+            "--every and --count both set the marks; give only one of them"},
+           {{"--start", "1:30", "--end", "90"}, "--end 0:01:30.000 is not after --start 0:01:30.000"},
+           {{"--size", "320x", "--fit"}, "--fit" + one_side},
+           {{"--size", "x180", "--rect", "0,0,2,2"}, "--rect" + one_side},
+           {{"--size", "640x480", "--rect", "0,0,2,2", "--fit"},
+            "--rect and --fit both place the picture; give only one of them"},
+           {{"--fit"}, "--fit places the picture inside --size WxH; give --size as well"},
+           {{"--size", "640x480", "--rect", "2,0,640,480"},
+            "--rect 2,0,640,480 lies outside the 640x480 frame of --size"},
+           {{"--raw", "x.yuv", "--quality", "50"},
+            "--quality sets the JPEG quality and has no effect with --raw"},
+           {{"--raw", "x.yuv", "--vtt", "i.vtt"}, "--vtt goes with JPEG output, not with --raw"},
+           {{"--raw", "x.yuv", "--size", "2x2", "--sprite", "2x2"},
+            "--sprite goes with JPEG output, not with --raw"},
+           {{"--sprite", "2x2"}, no_tiles},
+           {{"--size", "320x", "--sprite", "2x2"}, no_tiles},
+           {{"--raw", "x.yuv", "--output", "dir"},
+            "-o names the JPEG folder and has no effect with --raw"},
+           {{"--every", "0"}, "--every 0: the interval must be above 0"},
+           {{"--start", "soon"},
+            "--start 'soon' is not a time; write e.g. 10s, 2.5s, 500ms, 1m, 7 (seconds) or 00:01:30.500"},
+           {{""}, "the input file name is empty"}}) {
+    EXPECT_EQ(usage_error(c.arguments), c.message) << c.arguments[0];
+  }
+}
+
 TEST(tool_options, batch_jobs_and_version) {
   tool_options_t const batch = parse({"--batch", "list.txt", "--jobs", "3", "-o", "thumbs"});
   EXPECT_EQ(batch.batch_list, "list.txt");
@@ -186,7 +250,9 @@ TEST(tool_options, help_mentions_every_option_with_its_default) {
                              "--batch LIST", "--jobs N", "--version", "(default: the number of cores)",
                              "~2", "in the order the inputs finish", "parallel", "--sshlogin",
                              "(default: out)", "(default: the JPEG module's own, 30)",
-                             "(default: 1)", "Examples:"}) {
+                             "(default: 1)", "--start T", "--end T",
+                             "(default: the number of cores, at most 4)",
+                             "Examples:"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
 }
