@@ -5,9 +5,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
-# Build tools, test-only dependencies (libturbojpeg is the independent JPEG
+# Build tools, header-only libraries of the tool (nlohmann/json for the batch
+# JSON lines), test-only dependencies (libturbojpeg is the independent JPEG
 # decoder of the tests) and nasm for FFmpeg's assembly.
-packages=(build-essential cmake pkg-config nasm xz-utils dpkg-dev
+packages=(build-essential cmake pkg-config nasm xz-utils dpkg-dev nlohmann-json3-dev
           libgtest-dev libgmock-dev libbenchmark-dev libturbojpeg0-dev parallel patchelf)
 ensure_packages setup "${packages[@]}"
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -227,20 +228,33 @@ TEST(batch_list, output_folders_are_unique_in_list_order) {
                                                "out/input~2"}));
 }
 
-TEST(batch_json, strings_are_escaped_and_always_valid_utf8) {
-  using vantor::tools::json_string;
-  EXPECT_EQ(json_string("plain/a.mp4"), "\"plain/a.mp4\"");
-  EXPECT_EQ(json_string("q\"b\\s/"), "\"q\\\"b\\\\s/\"");
-  EXPECT_EQ(json_string("t\tn\nr\rb\bf\f"), "\"t\\tn\\nr\\rb\\bf\\f\"");
-  EXPECT_EQ(json_string(std::string("\x01\x1f\x7f\0", 4)), "\"\\u0001\\u001f\\u007f\\u0000\"");
-  // Well-formed UTF-8 passes unchanged: 2, 3 and 4 bytes.
-  EXPECT_EQ(json_string("\xc3\xa9\xe2\x82\xac\xf0\x9f\x8e\x9e"), "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x8e\x9e\"");
-  // Latin-1, an overlong '/', a surrogate, beyond U+10FFFF, cut short.
-  EXPECT_EQ(json_string("\xe9t\xe9"), "\"\\ufffdt\\ufffd\"");
-  EXPECT_EQ(json_string("\xc0\xaf"), "\"\\ufffd\\ufffd\"");
-  EXPECT_EQ(json_string("\xed\xa0\x80"), "\"\\ufffd\\ufffd\\ufffd\"");
-  EXPECT_EQ(json_string("\xf4\x90\x80\x80"), "\"\\ufffd\\ufffd\\ufffd\\ufffd\"");
-  EXPECT_EQ(json_string("a\xe2\x82"), "\"a\\ufffd\\ufffd\"");
+TEST(batch_json, lines_keep_their_form_and_any_name_stays_inside_one_valid_line) {
+  using vantor::tools::batch_json_line;
+  batch_input_t input{"a/x.mp4", 1, "out/x.mp4"};
+  std::string const names = R"({"path":"a/x.mp4","line":1,"output":"out/x.mp4",)";
+  vantor::tools::transcode_outcome_t done;
+  done.summary.pictures = 75;
+  EXPECT_EQ(batch_json_line(input, done, 0.0523),
+            names + R"("status":0,"pictures":75,"seconds":0.052,"message":null})" + "\n");
+  vantor::tools::transcode_outcome_t failed;
+  failed.failed = true;
+  failed.message = "a/x.mp4: cannot open the file: No such file or directory";
+  EXPECT_EQ(batch_json_line(input, failed, 0.001),
+            names + R"("status":1,"pictures":0,"seconds":0.001,)" +
+                R"("message":"cannot open the file: No such file or directory"})" + "\n");
+  done.summary.interrupted = true;
+  EXPECT_EQ(batch_json_line(input, done, 2),
+            names + R"("status":130,"pictures":75,"seconds":2.0,"message":"interrupted"})" + "\n");
+
+  // Quotes, backslashes and control characters are escaped; UTF-8 passes as
+  // it is; Latin-1, an overlong '/' and a cut sequence become U+FFFD.
+  std::string const escaped = std::string("q\"b\\s/\t\n\x01\x1f\x7f\0", 11) + "\xc3\xa9\xf0\x9f\x8e\x9e";
+  input.path = escaped + "\xe9t" + "\xc0\xaf" + "a\xe2\x82";
+  std::string const line = batch_json_line(input, done, 1);
+  EXPECT_EQ(line.find('\n'), line.size() - 1) << line;
+  EXPECT_EQ(line.rfind(R"({"path":"q\"b\\s/\t\n\u0001\u001f)", 0), 0u) << line;
+  std::string const fffd = "\xef\xbf\xbd";
+  EXPECT_EQ(nlohmann::json::parse(line)["path"], escaped + fffd + "t" + fffd + fffd + "a" + fffd);
 }
 
 TEST(tool_options, help_mentions_every_option_with_its_default) {
