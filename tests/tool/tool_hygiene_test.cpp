@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -75,8 +76,8 @@ TEST(tool_hygiene, ctrl_c_stops_at_a_picture_and_finishes_every_file) {
   // picture's time): that one is finished too, and nothing after it.
   size_t const written = names_in(scratch.path() / "out").size();
   EXPECT_TRUE(written == 5 || written == 6) << written;
-  EXPECT_NE(result.out.find("interrupted: " + std::to_string(written) + " pictures"), std::string::npos)
-      << result.out;
+  EXPECT_NE(result.err.find("interrupted: " + std::to_string(written) + " pictures"), std::string::npos)
+      << result.err;
   expect_whole_jpegs(scratch.path() / "out");
   expect_whole_jpegs(scratch.path());
   std::string const index = vantor::testing::read_file(scratch.path() / "i.vtt");
@@ -84,6 +85,39 @@ TEST(tool_hygiene, ctrl_c_stops_at_a_picture_and_finishes_every_file) {
   EXPECT_NE(index.find("00:00:04.000 --> 00:00:05.000\nout/000005.jpg\n"), std::string::npos) << index;
   EXPECT_EQ(index.find(written == 5 ? "000006.jpg" : "000007.jpg"), std::string::npos) << index;
   EXPECT_GT(fs::file_size(scratch.path() / "t.mp4"), 1000u);
+}
+
+// A name may hold any byte but '/' and NUL: messages show control
+// characters escaped, so a newline cannot forge a line.
+TEST(tool_hygiene, control_characters_in_names_are_escaped_in_messages) {
+  vantor::testing::scratch_folder_t scratch{"vantor_hygiene"};
+  auto const missing = run_tool_in(scratch.path(), {"gone\nvantor-transcode: 3 pictures\x1b[2J.mp4"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err.rfind("vantor-transcode: gone\\nvantor-transcode: 3 pictures\\x1b[2J.mp4: ", 0), 0u)
+      << missing.err;
+  EXPECT_EQ(std::count(missing.err.begin(), missing.err.end(), '\n'), 1) << missing.err;
+
+  auto const two = run_tool_in(scratch.path(), {"a\rb.mp4", "c\td.mp4"});
+  EXPECT_EQ(two.status, 2);
+  EXPECT_EQ(two.err,
+            "vantor-transcode: only one input file can be given ('a\\rb.mp4' and 'c\\td.mp4')\n"
+            "Try 'vantor-transcode --help' for more information.\n");
+
+  auto const done = run_tool_in(scratch.path(), {clip(), "--every", "5s", "-o", "th\numbs"});
+  ASSERT_EQ(done.status, 0) << done.err;
+  EXPECT_TRUE(done.out.empty()) << done.out;
+  EXPECT_NE(done.err.find("-> th\\numbs/000001.jpg ... th\\numbs/000003.jpg\n"), std::string::npos)
+      << done.err;
+  EXPECT_EQ(std::count(done.err.begin(), done.err.end(), '\n'), 1) << done.err;
+
+  // Batch: the log lines of each chain name its input.
+  fs::copy_file(clip(), scratch.path() / "clip\x1b[2J.mp4");
+  std::ofstream(scratch.path() / "list.txt") << "clip\x1b[2J.mp4\n";
+  auto const batch = run_tool_in(scratch.path(), {"--batch", "list.txt", "--log-level", "2", "-o", "b"});
+  ASSERT_EQ(batch.status, 0) << batch.err;
+  EXPECT_NE(batch.err.find("clip\\x1b[2J.mp4: "), std::string::npos) << batch.err;
+  EXPECT_EQ(batch.err.find('\x1b'), std::string::npos) << batch.err;
+  EXPECT_NE(batch.out.find(R"("path":"clip\u001b[2J.mp4")"), std::string::npos) << batch.out;
 }
 
 TEST(tool_hygiene, a_full_disk_leaves_whole_pictures_only) {

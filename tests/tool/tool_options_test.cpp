@@ -266,7 +266,7 @@ TEST(tool_options, help_mentions_every_option_with_its_default) {
                              "(default: out)", "(default: the JPEG module's own, 30)",
                              "(default: 1)", "--start T", "--end T",
                              "(default: the number of cores, at most 4)",
-                             "Examples:"}) {
+                             "Standard output carries data only", "Examples:"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
 }

@@ -17,6 +17,7 @@
 
 #include "interruption.hpp"
 #include "log_context.hpp"
+#include "printable_text.hpp"
 
 namespace vantor::tools {
 
@@ -38,9 +39,8 @@ std::string cause_of(const batch_input_t& input, const std::string& message) {
 // The components' messages of one chain, on standard error with the input's
 // name, so that the lines of chains running at once can be told apart.
 log_context_t::sink_t chain_sink(const std::string& path) {
-  return [path, sink = log_context_t::stderr_sink()](vantor_log_level_t level, std::string_view text) {
-    sink(level, path + ": " + std::string(text));
-  };
+  return [prefix = printable(path) + ": ", sink = log_context_t::stderr_sink()](
+             vantor_log_level_t level, std::string_view text) { sink(level, prefix + std::string(text)); };
 }
 
 }  // namespace
@@ -140,7 +140,7 @@ batch_totals_t run_batch(const std::vector<batch_input_t>& inputs, const tool_op
       try {
         convert(inputs[i]);
       } catch (const std::exception& e) {  // out of memory composing the line
-        std::fprintf(stderr, "vantor-transcode: %s: %s\n", inputs[i].path.c_str(), e.what());
+        std::fprintf(stderr, "vantor-transcode: %s: %s\n", printable(inputs[i].path).c_str(), e.what());
         std::lock_guard<std::mutex> lock(totals_mutex);
         ++totals.failed;
         totals.output_failed = true;

@@ -27,13 +27,14 @@ H.264/HEVC streams.
 )";
 
 constexpr const char* after_options = R"(
-Progress is shown on standard error while it is a terminal; a summary line
-follows at the end. Every file is written under a temporary name and renamed
-when complete, so no file is left cut short. Ctrl-C stops at the next picture,
-finishes the files (JPEGs, sheet, VTT, MP4) with the pictures so far, prints
-the summary and exits with 130. Exit status: 0 done, 1 the input or the output
-failed (the JPEG files written before the failure are kept), 2 bad arguments,
-130 interrupted.
+Standard output carries data only: the planes of --raw - and the JSON lines of
+--batch. Progress is shown on standard error while it is a terminal; a summary
+line follows there at the end, as do warnings and errors. Every file is written
+under a temporary name and renamed when complete, so no file is left cut short.
+Ctrl-C stops at the next picture, finishes the files (JPEGs, sheet, VTT, MP4)
+with the pictures so far, prints the summary and exits with 130. Exit status:
+0 done, 1 the input or the output failed (the JPEG files written before the
+failure are kept), 2 bad arguments, 130 interrupted.
 
 Batch mode writes one JSON line per input to standard output as soon as the
 input is done, so in the order the inputs finish, not in list order ("line" is
