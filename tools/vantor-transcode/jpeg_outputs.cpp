@@ -31,7 +31,6 @@ uint64_t jpeg_outputs_t::cue_time(uint64_t ticks) const noexcept {
 
 void jpeg_outputs_t::write(const trak_t& trak, uint64_t dts, const full_sample_t& sample) {
   files_.write(sample);
-  note_picture_written();
   timescale_ = trak.media_timescale;
   if (settings_.vtt && !settings_.sheets) {
     if (!vtt_) vtt_.emplace(*settings_.vtt, timescale_);
