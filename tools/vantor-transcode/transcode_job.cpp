@@ -175,7 +175,6 @@ void drain_parts(const run_t& run, const std::vector<uint64_t>& chunks, outputs:
   run_chunked(run.job.input, chunks, run.job.decode_threads, chain, [&](timed_sample_t timed) {
     if (interrupt_requested()) return !(drained.interrupted = true);
     sinks.take(timed.trak, timed.dts, timed.sample);
-    note_picture_written();
     ticks += timed.sample.duration();
     end = timed.dts + timed.sample.duration();
     run.progress.update(sinks.written(), static_cast<double>(ticks) / run.input.trak.media_timescale);
@@ -196,7 +195,6 @@ void drain_stream(const run_t& run, outputs::sink_list_t& sinks, drained_t& drai
   uint64_t dts = jpegs->first_dts();
   while (std::optional<full_sample_t> sample = jpegs->read_sample()) {
     sinks.take(jpegs->trak(), dts, *sample);
-    note_picture_written();
     dts += sample->duration();
   }
   drained.pictures = sinks.written();
