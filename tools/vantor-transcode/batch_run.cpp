@@ -114,12 +114,17 @@ batch_totals_t run_batch(const std::vector<batch_input_t>& inputs, const tool_op
   totals.inputs = inputs.size();
   std::atomic<size_t> next{0};
   std::mutex totals_mutex;  // guards `totals` and `out`
+  unsigned const wanted = static_cast<unsigned>(std::min<size_t>(std::max(jobs, 1u), inputs.size()));
+  // Chains that already use every core would only contend with a decoding
+  // thread of their own.
+  bool const decode_ahead = wanted < std::max(std::thread::hardware_concurrency(), 1u);
 
   auto const convert = [&](const batch_input_t& input) {
     transcode_job_t job;
     job.input = input.path;
     job.options = options;
     job.options.output_dir = input.output_dir;
+    job.decode_ahead = decode_ahead;
     log_context_t log_context(options.log_level, chain_sink(input.path));
     auto const start = std::chrono::steady_clock::now();
     transcode_outcome_t const outcome = transcode_one(job, log_context, modules);
@@ -148,7 +153,6 @@ batch_totals_t run_batch(const std::vector<batch_input_t>& inputs, const tool_op
     }
   };
 
-  unsigned const wanted = static_cast<unsigned>(std::min<size_t>(std::max(jobs, 1u), inputs.size()));
   std::vector<std::thread> threads;
   threads.reserve(wanted);
   // This thread is one of the workers.
