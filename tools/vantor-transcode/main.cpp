@@ -15,6 +15,7 @@
 
 #include "batch_run.hpp"
 #include "interruption.hpp"
+#include "memory_ceiling.hpp"
 #include "log_context.hpp"
 #include "plugin_set.hpp"
 #include "printable_text.hpp"
@@ -119,6 +120,7 @@ int main(int argc, char** argv) {
   }
 
   install_interrupt_handler();
+  bound_libav_allocations(options);
   try {
     plugin_set_t modules(options.plugins_dir.empty() ? default_plugins_folder() : options.plugins_dir);
     if (options.version) {

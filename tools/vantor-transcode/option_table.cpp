@@ -141,6 +141,15 @@ const std::vector<option_row_t>& option_table() {
        "memory",
        "the number of cores, at most 4", [](tool_options_t& o, value_t v) { o.threads = parse_threads(v); },
        {}, {{"--batch", "is for one input; --batch runs --jobs inputs at once"}}},
+      {nullptr, "--timeout", "DURATION",
+       "stop an input that takes longer than DURATION (as for --every): its files are finished with "
+       "the pictures so far, and it fails with a message (exit 1). With --batch, each input has its "
+       "own", "no limit", [](tool_options_t& o, value_t v) { o.timeout = parse_timeout(v); }, {}, {}},
+      {nullptr, "--max-pixels", "N",
+       "refuse, before decoding, video whose pictures have more than N pixels, and stop the decoder "
+       "from allocating pictures larger than that: a crafted header cannot make a run take gigabytes",
+       "35389440 (8192x4320)", [](tool_options_t& o, value_t v) { o.max_pixels = parse_max_pixels(v); },
+       {}, {}},
       {nullptr, "--version", nullptr, "show the version and the FFmpeg libraries in use", nullptr,
        [](tool_options_t& o, value_t) { o.version = true; }, {}, {}},
       {"-h", "--help", nullptr, "show this text", nullptr,

@@ -126,6 +126,21 @@ uint32_t parse_count(std::string_view text) {
   return static_cast<uint32_t>(*count);
 }
 
+int64_t parse_timeout(std::string_view text) {
+  int64_t const timeout = parse_time("--timeout", text);
+  if (timeout <= 0) throw usage_error_t("--timeout " + std::string(text) + ": a run needs some time; give more than 0");
+  return timeout;
+}
+
+uint64_t parse_max_pixels(std::string_view text) {
+  auto const pixels = parse_number(text, std::numeric_limits<int32_t>::max());
+  if (!pixels || *pixels < 4096) {
+    throw usage_error_t("--max-pixels '" + std::string(text) +
+                        "' is not a number of pixels from 4096 to 2147483647 (8192x4320 is 35389440)");
+  }
+  return *pixels;
+}
+
 std::string non_empty(std::string_view text, const char* message) {
   if (text.empty()) throw usage_error_t(message);
   return std::string(text);

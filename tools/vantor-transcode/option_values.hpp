@@ -17,6 +17,8 @@ std::string parse_quality(std::string_view text);          // kept as text for t
 int parse_log_level(std::string_view text);
 int64_t parse_time(std::string_view option, std::string_view text);  // microseconds
 uint32_t parse_count(std::string_view text);
+int64_t parse_timeout(std::string_view text);    // microseconds, above 0
+uint64_t parse_max_pixels(std::string_view text);
 std::pair<uint32_t, uint32_t> parse_sprite(std::string_view text);  // columns, rows
 unsigned parse_threads(std::string_view text);
 unsigned parse_jobs(std::string_view text);
