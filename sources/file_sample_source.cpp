@@ -10,11 +10,11 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/error.h>
 #include <libavutil/pixdesc.h>
 }
 
 #include "buckets.hpp"
+#include "libav/libav_helpers.hpp"
 #include "sources/display_orientation.hpp"
 #include "sources/nal_reference.hpp"
 #include "exception.hpp"
@@ -22,22 +22,6 @@ extern "C" {
 namespace vantor::sources {
 
 namespace {
-
-struct avformat_context_closer_t {
-  void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
-using wrap_avformat_context_t = std::unique_ptr<AVFormatContext, avformat_context_closer_t>;
-
-struct avpacket_freer_t {
-  void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
-using wrap_packet_t = std::unique_ptr<AVPacket, avpacket_freer_t>;
-
-std::string av_error_text(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return text;
-}
 
 // One packet of the stream, its times already in track ticks (unshifted).
 struct queued_packet_t {
@@ -97,8 +81,8 @@ const char* const supported_containers_text =
 
 struct file_sample_source_t::impl_t {
   std::string path;
-  wrap_avformat_context_t context;
-  wrap_packet_t packet;
+  libav::input_context_ptr_t context;
+  libav::packet_ptr_t packet;
   AVStream* stream = nullptr;
   int64_t tick_multiplier = 1;  // time base numerator: ticks = time * multiplier
   trak_t trak;
@@ -193,13 +177,13 @@ void file_sample_source_t::impl_t::open(const std::string& file_path) {
                                              supported_containers_text + ")");
       }
     }
-    fail(vantor_result_io_error, "cannot open the file: " + av_error_text(result) +
+    fail(vantor_result_io_error, "cannot open the file: " + libav::error_text(result) +
                                      (result == AVERROR_EOF ? " (the file is truncated)" : ""));
   }
   context.reset(raw);
   result = avformat_find_stream_info(context.get(), nullptr);
   if (result < 0) {
-    fail(vantor_result_io_error, "cannot read the stream information: " + av_error_text(result));
+    fail(vantor_result_io_error, "cannot read the stream information: " + libav::error_text(result));
   }
   packet.reset(av_packet_alloc());
   if (!packet) fail(vantor_result_libav_failure, "libavcodec failed to allocate a packet");
@@ -287,12 +271,16 @@ void file_sample_source_t::impl_t::describe_track() {
     trak.duration = static_cast<uint64_t>(*duration);
   } else if (context->duration > 0 &&
              context->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
-    int64_t const scaled = av_rescale_q(context->duration, AV_TIME_BASE_Q, AVRational{1, time_base.den});
+    int64_t const scaled =
+        libav::rescale(context->duration, AV_TIME_BASE, time_base.den, libav::rounding_t::nearest).value_or(0);
     if (scaled > 0) trak.duration = static_cast<uint64_t>(scaled);
   }
 
   if (derive_raw_times && stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0) {
-    raw_frame_duration = av_rescale_q(1, av_inv_q(stream->avg_frame_rate), AVRational{1, time_base.den});
+    // One frame: frame_rate.den / frame_rate.num seconds.
+    raw_frame_duration = libav::rescale(stream->avg_frame_rate.den, stream->avg_frame_rate.num, time_base.den,
+                                        libav::rounding_t::nearest)
+                             .value_or(0);
   }
 
   info.container = demuxer;
@@ -316,7 +304,7 @@ bool file_sample_source_t::impl_t::read_packet() {
       at_end = true;
       if (context->pb && context->pb->error < 0 && context->pb->error != AVERROR_EOF) {
         set_fault(vantor_result_io_error, "read error after " + std::to_string(packets_read) +
-                                              " samples: " + av_error_text(context->pb->error));
+                                              " samples: " + libav::error_text(context->pb->error));
       } else if (!seeked && info.frame_count > 0 && packets_read < info.frame_count) {
         set_fault(vantor_result_io_error,
                   "the file is truncated: it ends after " + std::to_string(packets_read) + " of " +
@@ -344,7 +332,7 @@ bool file_sample_source_t::impl_t::read_packet() {
     if (result < 0) {
       at_end = true;
       set_fault(vantor_result_io_error, "cannot read sample " + std::to_string(packets_read) +
-                                            " (the file may be truncated): " + av_error_text(result));
+                                            " (the file may be truncated): " + libav::error_text(result));
       return false;
     }
     if (packet->stream_index != stream->index) {
