@@ -15,6 +15,7 @@ extern "C" {
 
 #include "buckets.hpp"
 #include "libav/libav_helpers.hpp"
+#include "sources/container_policy.hpp"
 #include "sources/display_orientation.hpp"
 #include "sources/nal_reference.hpp"
 #include "exception.hpp"
@@ -94,11 +95,7 @@ struct file_sample_source_t::impl_t {
   std::optional<vantor::exception> fault;  // kept once the queue before it is used up
   std::shared_ptr<source_fault_t> kept = std::make_shared<source_fault_t>();
   bool keyframe_seen = false;
-  // The demuxer, where its container needs its own handling.
-  bool is_mov = false;       // MP4, MOV and fragmented MP4
-  bool is_matroska = false;
-  bool is_mpegts = false;
-  bool is_flv = false;  // its announced duration runs past the last picture's end
+  container_policy_t policy;  // of the file's demuxer
   int64_t shift = 0;                        // added to every time
   uint64_t presentation_start = 0;          // presentation time 0 after the shift
   uint64_t first_dts = 0;          // of the stream
@@ -108,7 +105,6 @@ struct file_sample_source_t::impl_t {
   uint32_t previous_sample_duration = 0;
   std::optional<int64_t> max_pts_end;  // latest pts + duration seen, in ticks
   int64_t max_packet_duration = 0;
-  bool derive_raw_times = false;  // a raw stream without reordering
   int64_t raw_frame_duration = 0; // in ticks, when packets carry none
   int64_t next_raw_time = 0;
 
@@ -144,7 +140,7 @@ struct file_sample_source_t::impl_t {
 
   // The presentation end time the container announces, in ticks.
   std::optional<int64_t> expected_end() {
-    if (trak.duration == 0 || derive_raw_times) return std::nullopt;
+    if (trak.duration == 0) return std::nullopt;
     int64_t const start = ticks(stream->start_time).value_or(0);
     return saturated_add(start, static_cast<int64_t>(std::min<uint64_t>(
                                     trak.duration, std::numeric_limits<int64_t>::max())));
@@ -156,6 +152,7 @@ struct file_sample_source_t::impl_t {
   void prime();
   void fill_decode_times();
   bool read_packet();
+  bool cut_inside_a_packet() const;
   bool droppable(const queued_packet_t& queued) const;
   void settle_front();
   bool can_seek() const;
@@ -181,6 +178,7 @@ void file_sample_source_t::impl_t::open(const std::string& file_path) {
                                      (result == AVERROR_EOF ? " (the file is truncated)" : ""));
   }
   context.reset(raw);
+  policy = container_policy_of(*context->iformat);
   result = avformat_find_stream_info(context.get(), nullptr);
   if (result < 0) {
     fail(vantor_result_io_error, "cannot read the stream information: " + libav::error_text(result));
@@ -212,7 +210,7 @@ void file_sample_source_t::impl_t::choose_stream() {
     fail(vantor_result_check_failed, "no H.264 or HEVC video stream (streams: " +
                                          (found.empty() ? std::string("none") : found) + ")");
   }
-  if (context->iformat->flags & AVFMT_NOTIMESTAMPS) {
+  if (policy.times_from_durations) {
     // Without reordering, presentation order is decode order and the times
     // follow from the durations. With reordering they would need the
     // pictures' order counts, which only a container records.
@@ -224,7 +222,6 @@ void file_sample_source_t::impl_t::choose_stream() {
                "put it in a container first, e.g. " +
                raw_example(stream->codecpar->codec_id));
     }
-    derive_raw_times = true;
   }
 }
 
@@ -249,11 +246,6 @@ void file_sample_source_t::impl_t::describe_track() {
                                                       static_cast<unsigned>(sar.den)};
   }
   trak.media_timescale = static_cast<uint32_t>(time_base.den);
-  std::string const demuxer = context->iformat->name;
-  is_mov = demuxer.rfind("mov", 0) == 0;
-  is_matroska = demuxer.rfind("matroska", 0) == 0;
-  is_mpegts = demuxer == "mpegts";
-  is_flv = demuxer == "flv";
   trak.orientation = orientation_of_stream(*stream);
   // avcC and hvcC records start with configurationVersion 1; Annex B
   // extradata starts with a start code, and its samples are Annex B too.
@@ -263,11 +255,9 @@ void file_sample_source_t::impl_t::describe_track() {
   nal_layout = nal_layout_of(trak.codec, trak.decoder_config);
 
   if (std::optional<int64_t> duration = ticks(stream->duration); duration && *duration > 0) {
-    // A fragmented MP4 segment that does not start at 0 has its end time as
-    // the duration (its moov lists no samples).
     std::optional<int64_t> const start = ticks(stream->start_time);
-    bool const fragmented = is_mov && stream->nb_frames == 0;
-    if (fragmented && start && *start > 0 && *start < *duration) *duration -= *start;
+    bool const segment = policy.duration_may_be_segment_end && stream->nb_frames == 0;
+    if (segment && start && *start > 0 && *start < *duration) *duration -= *start;
     trak.duration = static_cast<uint64_t>(*duration);
   } else if (context->duration > 0 &&
              context->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
@@ -276,14 +266,14 @@ void file_sample_source_t::impl_t::describe_track() {
     if (scaled > 0) trak.duration = static_cast<uint64_t>(scaled);
   }
 
-  if (derive_raw_times && stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0) {
+  if (policy.times_from_durations && stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0) {
     // One frame: frame_rate.den / frame_rate.num seconds.
     raw_frame_duration = libav::rescale(stream->avg_frame_rate.den, stream->avg_frame_rate.num, time_base.den,
                                         libav::rounding_t::nearest)
                              .value_or(0);
   }
 
-  info.container = demuxer;
+  info.container = context->iformat->name;
   info.stream_index = stream->index;
   info.pixel_format = par->format;
   if (const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(par->format))) {
@@ -292,6 +282,17 @@ void file_sample_source_t::impl_t::describe_track() {
   info.duration = trak.duration;
   info.duration_seconds = trak.media_timescale ? double(trak.duration) / trak.media_timescale : 0.0;
   info.frame_count = stream->nb_frames > 0 ? static_cast<uint64_t>(stream->nb_frames) : 0;
+}
+
+// Whether the file ends inside one of the whole packets it is made of.
+bool file_sample_source_t::impl_t::cut_inside_a_packet() const {
+  if (policy.packet_sizes[0] == 0 || !context->pb) return false;
+  int64_t const size = avio_size(context->pb);
+  if (size <= 0) return false;
+  for (int const packet_size : policy.packet_sizes) {
+    if (packet_size > 0 && size % packet_size == 0) return false;
+  }
+  return true;
 }
 
 // Queues one packet of the stream. False at the end or at a fault (which is
@@ -309,15 +310,13 @@ bool file_sample_source_t::impl_t::read_packet() {
         set_fault(vantor_result_io_error,
                   "the file is truncated: it ends after " + std::to_string(packets_read) + " of " +
                       std::to_string(info.frame_count) + " samples");
-      } else if (is_mpegts && context->pb && avio_size(context->pb) > 0 &&
-                 avio_size(context->pb) % 188 != 0 && avio_size(context->pb) % 192 != 0 &&
-                 avio_size(context->pb) % 204 != 0) {
-        // A transport stream is a sequence of whole packets; its duration
-        // comes from its last times, so a cut shows only in its size.
+      } else if (cut_inside_a_packet()) {
+        // A transport stream's duration comes from its last times, so a
+        // cut shows only in its size.
         set_fault(vantor_result_io_error, "the file is truncated: it ends inside a transport "
                                           "packet after " + std::to_string(packets_read) + " samples");
       } else if (std::optional<int64_t> end = expected_end();
-                 !is_flv && info.frame_count == 0 && end && max_pts_end &&
+                 policy.duration_shows_a_cut && info.frame_count == 0 && end && max_pts_end &&
                  saturated_add(*max_pts_end, std::max<int64_t>(max_packet_duration, 1)) < *end) {
         // Containers that announce no sample count (Matroska) end quietly
         // when cut; their duration still tells. A cut inside the last
@@ -339,10 +338,9 @@ bool file_sample_source_t::impl_t::read_packet() {
       av_packet_unref(packet.get());
       continue;
     }
-    // A transport stream can be cut anywhere: the pictures before its first
-    // keyframe refer to pictures that are not there. (Other containers start
-    // at a keyframe, or at a recovery point that libavformat may not flag.)
-    keyframe_seen = keyframe_seen || !is_mpegts || (packet->flags & AV_PKT_FLAG_KEY) != 0;
+    // Other containers start at a keyframe, or at a recovery point that
+    // libavformat may not flag.
+    keyframe_seen = keyframe_seen || !policy.may_start_mid_gop || (packet->flags & AV_PKT_FLAG_KEY) != 0;
     if (!keyframe_seen) {
       ++packets_read;
       av_packet_unref(packet.get());
@@ -362,7 +360,7 @@ bool file_sample_source_t::impl_t::read_packet() {
                                                                  static_cast<size_t>(packet->size));
     av_packet_unref(packet.get());
 
-    if (derive_raw_times) {
+    if (policy.times_from_durations) {
       if (queued.duration <= 0) queued.duration = raw_frame_duration;
       if (queued.duration <= 0) {
         set_fault(vantor_result_check_failed, "sample " + std::to_string(queued.number) +
@@ -414,10 +412,7 @@ void file_sample_source_t::impl_t::prime() {
   first_unshifted_dts = first;
   shift = first < 0 ? checked(sub_ticks(0, first), "the shift of the first decode time") : 0;
   first_dts = segment_first_dts = static_cast<uint64_t>(first + shift);
-  // Only MP4/MOV edit lists and Matroska put pictures before time 0 that are
-  // not shown; elsewhere (MPEG-TS near its clock's wrap) a negative time is
-  // just a time, and every picture is shown.
-  if (is_mov || is_matroska) presentation_start = static_cast<uint64_t>(shift);
+  if (policy.hides_pictures_before_time_0) presentation_start = static_cast<uint64_t>(shift);
 }
 
 // Derives the decode times left unset before the first known one.
@@ -475,7 +470,7 @@ void file_sample_source_t::impl_t::settle_front() {
 }
 
 bool file_sample_source_t::impl_t::can_seek() const {
-  return (is_mov || is_matroska) && !derive_raw_times && context->pb &&
+  return policy.seeks_by_index && context->pb &&
          (context->pb->seekable & AVIO_SEEKABLE_NORMAL) != 0 &&
          avformat_index_get_entries_count(stream) > 0;
 }
@@ -586,7 +581,7 @@ std::optional<full_sample_t> file_sample_source_t::impl_t::next_sample() {
   if (!current.dts) fail(vantor_result_check_failed, name + " has no decode time");
   // Matroska gives blocks before time 0 no presentation time; they are
   // decoded for the pictures after them and dropped after decoding.
-  if (!current.pts && !derive_raw_times && *current.dts < 0) current.pts = current.dts;
+  if (!current.pts && !policy.times_from_durations && *current.dts < 0) current.pts = current.dts;
   if (!current.pts) {
     fail(vantor_result_check_failed, name + " has no presentation time; put the stream in a container first, e.g. " +
                                          raw_example(stream->codecpar->codec_id));
@@ -602,14 +597,10 @@ std::optional<full_sample_t> file_sample_source_t::impl_t::next_sample() {
   if (queue.size() >= 2 && queue[1].dts) {
     duration = checked(sub_ticks(*queue[1].dts, dts), name + ": its duration");
     if (duration < 0) {
-      // libavformat lays the edits of an MP4 edit list one after the other
-      // in decode time, each from its keyframe: a second edit starts over.
       fail(vantor_result_check_failed, "decode times go backwards at sample " +
                                            std::to_string(queue[1].number) + " (" +
                                            std::to_string(*queue[1].dts) + " after " +
-                                           std::to_string(dts) + ")" +
-                                           (is_mov ? ": an edit list of several edits is not supported"
-                                                : ""));
+                                           std::to_string(dts) + ")" + policy.backward_times_cause);
     }
   } else if (current.duration > 0) {
     duration = current.duration;
@@ -677,7 +668,7 @@ std::vector<uint64_t> file_sample_source_t::sync_sample_decode_times() const {
   std::vector<uint64_t> times;
   int const entries = impl.can_seek() ? avformat_index_get_entries_count(impl.stream) : 0;
   // Only a complete index has the decode time of every sample.
-  if (!impl.is_mov || impl.info.frame_count == 0 || static_cast<uint64_t>(entries) != impl.info.frame_count) {
+  if (!impl.policy.index_holds_decode_times || impl.info.frame_count == 0 || static_cast<uint64_t>(entries) != impl.info.frame_count) {
     return times;
   }
   for (int i = 0; i < entries; ++i) {
