@@ -23,6 +23,7 @@ container_policy_t mp4() {
   policy.hides_pictures_before_time_0 = true;
   policy.seeks_by_index = true;
   policy.index_holds_decode_times = true;
+  policy.has_data_references = true;
   policy.duration_may_be_segment_end = true;
   // libavformat lays the edits of an MP4 edit list one after the other in
   // decode time, each from its keyframe: a second edit starts over.

@@ -22,6 +22,8 @@ struct container_policy_t {
   // That index holds every sample's decode time (MP4/MOV, when it lists
   // all samples); Matroska's holds presentation times.
   bool index_holds_decode_times = false;
+  // The samples may lie in another file that a data reference names.
+  bool has_data_references = false;
   // A fragmented MP4 segment that does not start at 0 announces its end
   // time as its duration (its moov lists no samples).
   bool duration_may_be_segment_end = false;

@@ -17,6 +17,7 @@ extern "C" {
 #include "libav/libav_helpers.hpp"
 #include "sources/container_policy.hpp"
 #include "sources/display_orientation.hpp"
+#include "sources/mp4_data_reference.hpp"
 #include "sources/nal_reference.hpp"
 #include "exception.hpp"
 
@@ -50,6 +51,11 @@ std::optional<int64_t> sub_ticks(int64_t a, int64_t b) {
 int64_t saturated_add(int64_t a, int64_t b) {
   return add_ticks(a, b).value_or(b > 0 ? std::numeric_limits<int64_t>::max()
                                         : std::numeric_limits<int64_t>::min());
+}
+
+bool is_wanted(const AVCodecParameters& par) {
+  return par.codec_type == AVMEDIA_TYPE_VIDEO &&
+         (par.codec_id == AV_CODEC_ID_H264 || par.codec_id == AV_CODEC_ID_HEVC);
 }
 
 const char* raw_example(AVCodecID id) {
@@ -147,6 +153,7 @@ struct file_sample_source_t::impl_t {
   }
 
   void open(const std::string& file_path);
+  void refuse_samples_elsewhere() const;
   void choose_stream();
   void describe_track();
   void prime();
@@ -179,6 +186,7 @@ void file_sample_source_t::impl_t::open(const std::string& file_path) {
   }
   context.reset(raw);
   policy = container_policy_of(*context->iformat);
+  if (policy.has_data_references) refuse_samples_elsewhere();
   result = avformat_find_stream_info(context.get(), nullptr);
   if (result < 0) {
     fail(vantor_result_io_error, "cannot read the stream information: " + libav::error_text(result));
@@ -190,14 +198,28 @@ void file_sample_source_t::impl_t::open(const std::string& file_path) {
   prime();
 }
 
+// libavformat reads a track whose data reference names another file from
+// this one anyway (or skips it), and what fails then says nothing of why.
+// Its streams are known from the moov: the video read is the first wanted.
+void file_sample_source_t::impl_t::refuse_samples_elsewhere() const {
+  for (unsigned i = 0; i < context->nb_streams; ++i) {
+    AVStream const* const candidate = context->streams[i];
+    if (!is_wanted(*candidate->codecpar)) continue;
+    std::optional<std::string> const other = external_sample_file(path, static_cast<uint32_t>(candidate->id));
+    if (!other) return;
+    fail(vantor_result_check_failed,
+         "the video's samples are in another file (an external data reference" +
+             (other->empty() ? std::string() : " to \"" + *other + "\"") +
+             "); only files that hold their own samples are read");
+  }
+}
+
 void file_sample_source_t::impl_t::choose_stream() {
   std::string found;
   for (unsigned i = 0; i < context->nb_streams; ++i) {
     AVStream* candidate = context->streams[i];
     AVCodecParameters const* par = candidate->codecpar;
-    bool const wanted = par->codec_type == AVMEDIA_TYPE_VIDEO &&
-                        (par->codec_id == AV_CODEC_ID_H264 || par->codec_id == AV_CODEC_ID_HEVC);
-    if (wanted && !stream) {
+    if (is_wanted(*par) && !stream) {
       stream = candidate;
     } else {
       candidate->discard = AVDISCARD_ALL;
