@@ -17,6 +17,7 @@ extern "C" {
 #include "libav/libav_helpers.hpp"
 #include "sources/container_policy.hpp"
 #include "sources/display_orientation.hpp"
+#include "sources/libav_log_scope.hpp"
 #include "sources/mp4_data_reference.hpp"
 #include "sources/nal_reference.hpp"
 #include "exception.hpp"
@@ -88,6 +89,7 @@ const char* const supported_containers_text =
 
 struct file_sample_source_t::impl_t {
   std::string path;
+  log_context_t* log_context = nullptr;  // where libavformat's messages go
   libav::input_context_ptr_t context;
   libav::packet_ptr_t packet;
   AVStream* stream = nullptr;
@@ -122,6 +124,11 @@ struct file_sample_source_t::impl_t {
   uint64_t last_delivered_dts = 0;
   bool seeked = false;
   std::optional<int64_t> first_unshifted_dts;
+
+  ~impl_t() {
+    libav_log_scope_t const scope(log_context);
+    context.reset();
+  }
 
   [[noreturn]] void fail(vantor_result code, const std::string& cause) const {
     throw vantor::exception(code, message(cause));
@@ -171,6 +178,7 @@ struct file_sample_source_t::impl_t {
 };
 
 void file_sample_source_t::impl_t::open(const std::string& file_path) {
+  libav_log_scope_t const scope(log_context);
   path = file_path;
   AVFormatContext* raw = nullptr;
   int result = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
@@ -321,6 +329,7 @@ bool file_sample_source_t::impl_t::cut_inside_a_packet() const {
 // stored, to be thrown once the samples before it are delivered).
 bool file_sample_source_t::impl_t::read_packet() {
   if (at_end || fault) return false;
+  libav_log_scope_t const scope(log_context);
   for (;;) {
     int const result = av_read_frame(context.get(), packet.get());
     if (result == AVERROR_EOF) {
@@ -546,6 +555,7 @@ bool file_sample_source_t::impl_t::seek(uint64_t ticks) {
   if (!can_seek() || fault || ticks > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return false;
   std::optional<int64_t> const unshifted = sub_ticks(static_cast<int64_t>(ticks), shift);
   if (!unshifted) return false;
+  libav_log_scope_t const scope(log_context);
   int64_t target = *unshifted / tick_multiplier;
   for (int attempt = 0; attempt < 16; ++attempt) {
     if (av_seek_frame(context.get(), stream->index, target, AVSEEK_FLAG_BACKWARD) < 0) {
@@ -657,8 +667,10 @@ file_sample_source_t::file_sample_source_t(std::unique_ptr<impl_t> impl) : impl_
 
 file_sample_source_t::~file_sample_source_t() = default;
 
-std::unique_ptr<file_sample_source_t> file_sample_source_t::open(const std::string& path) {
+std::unique_ptr<file_sample_source_t> file_sample_source_t::open(const std::string& path,
+                                                                log_context_t* log_context) {
   auto impl = std::make_unique<impl_t>();
+  impl->log_context = log_context;
   impl->open(path);
   return std::unique_ptr<file_sample_source_t>(new file_sample_source_t(std::move(impl)));
 }
@@ -737,8 +749,8 @@ uint64_t file_sample_source_t::start_time() const noexcept {
 
 std::shared_ptr<const source_fault_t> file_sample_source_t::fault() const noexcept { return impl_->kept; }
 
-std::unique_ptr<sample_source_t> open_file_sample_source(const std::string& path) {
-  return file_sample_source_t::open(path);
+std::unique_ptr<sample_source_t> open_file_sample_source(const std::string& path, log_context_t* log_context) {
+  return file_sample_source_t::open(path, log_context);
 }
 
 }  // namespace vantor::sources

@@ -9,6 +9,10 @@
 #include "exception.hpp"
 #include "trak.hpp"
 
+namespace vantor {
+class log_context_t;
+}
+
 namespace vantor::sources {
 
 // What the tool may want to know of the stream before it builds a chain:
@@ -64,9 +68,17 @@ struct source_fault_t {
 // sample before the damage is delivered, then read_sample() returns none and
 // the fault is kept in fault(), so that the pictures still inside a decoder
 // come out before the caller reports it.
+//
+// libavformat's own messages during the source's calls (opening, reading,
+// seeking, closing) go to the log context given to open(), and nowhere else:
+// errors, warnings and info as such, verbose and debug output as debug, the
+// rest as trace, as "libavformat: <text>" ("libavcodec: " for its probing
+// decoders). The context must outlive the source. Without one they go
+// wherever the process sends FFmpeg's log, as they always did.
 class file_sample_source_t final : public sample_source_t {
  public:
-  static std::unique_ptr<file_sample_source_t> open(const std::string& path);
+  static std::unique_ptr<file_sample_source_t> open(const std::string& path,
+                                                    log_context_t* log_context = nullptr);
   ~file_sample_source_t() override;
 
   const trak_t& trak() const override;
@@ -122,6 +134,7 @@ class file_sample_source_t final : public sample_source_t {
   std::unique_ptr<impl_t> impl_;
 };
 
-std::unique_ptr<sample_source_t> open_file_sample_source(const std::string& path);
+std::unique_ptr<sample_source_t> open_file_sample_source(const std::string& path,
+                                                         log_context_t* log_context = nullptr);
 
 }  // namespace vantor::sources
