@@ -304,12 +304,9 @@ void file_sample_source_t::impl_t::describe_track() {
   }
 
   info.container = context->iformat->name;
-  info.stream_index = stream->index;
-  info.pixel_format = par->format;
   if (const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(par->format))) {
     info.pixel_format_name = name;
   }
-  info.duration = trak.duration;
   info.duration_seconds = trak.media_timescale ? double(trak.duration) / trak.media_timescale : 0.0;
   info.frame_count = stream->nb_frames > 0 ? static_cast<uint64_t>(stream->nb_frames) : 0;
 }

@@ -19,11 +19,8 @@ namespace vantor::sources {
 // refuse a pixel format early, or show progress.
 struct file_stream_info_t {
   std::string container;         // libavformat's demuxer name, e.g. "mov,mp4,m4a,3gp,3g2,mj2"
-  int stream_index = -1;         // of the video stream read
-  int pixel_format = -1;         // AVPixelFormat of the coded pictures; -1 when unknown
-  std::string pixel_format_name; // libav's name of it; empty when unknown
-  uint64_t duration = 0;         // in the track's timescale; 0 when unknown
-  double duration_seconds = 0;   // the same in seconds
+  std::string pixel_format_name; // libav's name of the coded pictures' format; empty when unknown
+  double duration_seconds = 0;   // the track's duration in seconds; 0 when unknown
   uint64_t frame_count = 0;      // samples the container announces; 0 when unknown
 };
 
