@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <future>
@@ -64,14 +65,12 @@ TEST(file_source_log, libavformat_speaks_into_the_log_context_and_never_onto_std
 
   capture_log_t log(vantor_log_debug);
   EXPECT_EQ(stderr_of([&] { open_init_segment(&log.context); }), "");
-  std::vector<testing::captured_line_t> warnings;
-  for (const auto& line : log.lines) {
-    if (line.text.find(analysis) != std::string::npos) warnings.push_back(line);
-  }
-  ASSERT_EQ(warnings.size(), 1u);
-  EXPECT_EQ(warnings[0].level, vantor_log_warning);
-  EXPECT_EQ(warnings[0].text.rfind("libavformat: " + analysis, 0), 0u) << warnings[0].text;
-  EXPECT_NE(warnings[0].text.find("Consider increasing the value for the 'analyzeduration'"), std::string::npos);
+  auto const warning = std::find_if(log.lines.begin(), log.lines.end(), [&](const testing::captured_line_t& line) {
+    return line.text.rfind("libavformat: " + analysis, 0) == 0;
+  });
+  ASSERT_NE(warning, log.lines.end());
+  EXPECT_EQ(warning->level, vantor_log_warning);
+  EXPECT_NE(warning->text.find("Consider increasing the value for the 'analyzeduration'"), std::string::npos);
 
   // A context that wants errors only hears nothing of it, and stderr neither.
   capture_log_t errors_only(vantor_log_error);
@@ -80,23 +79,17 @@ TEST(file_source_log, libavformat_speaks_into_the_log_context_and_never_onto_std
 }
 
 // Something that logs as libavformat's objects do: an AVClass pointer first.
+AVClass const demuxer_class = [] {
+  AVClass av_class{};
+  av_class.class_name = "demuxer";
+  return av_class;
+}();
 struct logging_object_t {
-  const AVClass* av_class;
+  const AVClass* av_class = &demuxer_class;
 };
 
-const AVClass* demuxer_like_class() {
-  static AVClass const av_class = [] {
-    AVClass c{};
-    c.class_name = "demuxer";
-    c.item_name = av_default_item_name;
-    c.version = LIBAVUTIL_VERSION_INT;
-    return c;
-  }();
-  return &av_class;
-}
-
 TEST(libav_log_scope, levels_map_as_for_the_decoders_and_only_inside_the_scope) {
-  logging_object_t object{demuxer_like_class()};
+  logging_object_t object;
   capture_log_t log(vantor_log_trace);
   {
     libav_log_scope_t const scope(&log.context);
@@ -127,7 +120,7 @@ TEST(libav_log_scope, threads_keep_their_own_contexts_and_decoders_keep_their_br
     libav_log_scope_t const scope(&first_log.context);
     first_open.set_value();
     second_open.get_future().wait();
-    logging_object_t object{demuxer_like_class()};
+    logging_object_t object;
     av_log(&object, AV_LOG_WARNING, "first\n");
     first_logged.set_value();
   });
@@ -136,7 +129,7 @@ TEST(libav_log_scope, threads_keep_their_own_contexts_and_decoders_keep_their_br
     libav_log_scope_t const scope(&second_log.context);
     second_open.set_value();
     first_logged.get_future().wait();
-    logging_object_t object{demuxer_like_class()};
+    logging_object_t object;
     av_log(&object, AV_LOG_WARNING, "second\n");
   });
   first.join();
