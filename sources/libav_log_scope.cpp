@@ -18,16 +18,18 @@ namespace {
 
 thread_local log_context_t* scope_log_context = nullptr;
 
-// Only the low byte is FFmpeg's level; the bits above it are flags.
+// What goes wrong with a file, the source reports itself, once, naming the
+// file and the cause; libavformat's errors and warnings are the detail
+// behind that message, so they come with the configuration (info), and its
+// chatter below. Only the low byte is FFmpeg's level; the bits above it are
+// flags.
 vantor_log_level_t level_of(int av_level) {
   switch (static_cast<unsigned>(av_level) & 0xffu) {
     case AV_LOG_PANIC:
     case AV_LOG_FATAL:
-    case AV_LOG_ERROR: return vantor_log_error;
-    case AV_LOG_WARNING: return vantor_log_warning;
-    case AV_LOG_INFO: return vantor_log_info;
-    case AV_LOG_VERBOSE:
-    case AV_LOG_DEBUG: return vantor_log_debug;
+    case AV_LOG_ERROR:
+    case AV_LOG_WARNING: return vantor_log_info;
+    case AV_LOG_INFO: return vantor_log_debug;
     default: return vantor_log_trace;
   }
 }

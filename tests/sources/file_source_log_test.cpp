@@ -69,11 +69,12 @@ TEST(file_source_log, libavformat_speaks_into_the_log_context_and_never_onto_std
     return line.text.rfind("libavformat: " + analysis, 0) == 0;
   });
   ASSERT_NE(warning, log.lines.end());
-  EXPECT_EQ(warning->level, vantor_log_warning);
+  EXPECT_EQ(warning->level, vantor_log_info);
   EXPECT_NE(warning->text.find("Consider increasing the value for the 'analyzeduration'"), std::string::npos);
 
-  // A context that wants errors only hears nothing of it, and stderr neither.
-  capture_log_t errors_only(vantor_log_error);
+  // A context that wants warnings (the tool's default) hears only the
+  // source's own message, and stderr nothing either.
+  capture_log_t errors_only(vantor_log_warning);
   EXPECT_EQ(stderr_of([&] { open_init_segment(&errors_only.context); }), "");
   EXPECT_TRUE(errors_only.lines.empty()) << errors_only.lines.front().text;
 }
@@ -88,7 +89,7 @@ struct logging_object_t {
   const AVClass* av_class = &demuxer_class;
 };
 
-TEST(libav_log_scope, levels_map_as_for_the_decoders_and_only_inside_the_scope) {
+TEST(libav_log_scope, levels_come_below_the_sources_own_messages_and_only_inside_the_scope) {
   logging_object_t object;
   capture_log_t log(vantor_log_trace);
   {
@@ -101,10 +102,10 @@ TEST(libav_log_scope, levels_map_as_for_the_decoders_and_only_inside_the_scope) 
   av_log(&object, AV_LOG_ERROR, "after the scope\n");
   std::vector<vantor_log_level_t> levels;
   for (const auto& line : log.lines) levels.push_back(line.level);
-  EXPECT_EQ(levels, (std::vector<vantor_log_level_t>{vantor_log_error, vantor_log_error, vantor_log_error,
-                                                     vantor_log_warning, vantor_log_info, vantor_log_debug,
-                                                     vantor_log_debug, vantor_log_trace, vantor_log_trace,
-                                                     vantor_log_warning}));
+  EXPECT_EQ(levels, (std::vector<vantor_log_level_t>{vantor_log_info, vantor_log_info, vantor_log_info,
+                                                     vantor_log_info, vantor_log_debug, vantor_log_trace,
+                                                     vantor_log_trace, vantor_log_trace, vantor_log_trace,
+                                                     vantor_log_info}));
   ASSERT_FALSE(log.lines.empty());
   EXPECT_EQ(log.lines[3].text, "libavformat: level 24\n");
 }

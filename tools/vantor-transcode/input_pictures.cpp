@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "exception.hpp"
+#include "libav/libav_helpers.hpp"
 #include "memory_ceiling.hpp"
 #include "plugin_set.hpp"
 #include "stages/picture_picker.hpp"
@@ -27,10 +28,8 @@ bool is_supported_pixel_format(const std::string& name) {
 // `ticks` of `timescale` in microseconds (rounded down); none when that
 // does not fit or there is no timescale.
 std::optional<int64_t> microseconds_of(uint64_t ticks, uint32_t timescale) {
-  if (timescale == 0) return std::nullopt;
-  unsigned __int128 const scaled = static_cast<unsigned __int128>(ticks) * 1'000'000 / timescale;
-  if (scaled > static_cast<unsigned __int128>(std::numeric_limits<int64_t>::max())) return std::nullopt;
-  return static_cast<int64_t>(scaled);
+  if (ticks > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return std::nullopt;
+  return libav::rescale(static_cast<int64_t>(ticks), timescale, 1'000'000, libav::rounding_t::down);
 }
 
 // The video's length in microseconds; none when the file does not say.
@@ -73,10 +72,10 @@ std::string input_cause(const std::string& path, const std::string& message) {
   return message;
 }
 
-opened_input_t open_input(const std::string& path, uint64_t max_pixels) {
+opened_input_t open_input(const std::string& path, uint64_t max_pixels, log_context_t& log_context) {
   opened_input_t input;
   try {
-    input.source = sources::file_sample_source_t::open(path);
+    input.source = sources::file_sample_source_t::open(path, &log_context);
   } catch (const exception& e) {
     throw input_error_t(path + ": " + input_cause(path, e.what()));
   }

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "log_context.hpp"
 #include "plugin_loader.hpp"
 #include "plugin_set.hpp"
 #include "sources/file_sample_source.hpp"
@@ -36,7 +37,8 @@ struct opened_input_t {
 };
 
 // Throws input_error_t, also for pictures of more than `max_pixels`.
-opened_input_t open_input(const std::string& path, uint64_t max_pixels);
+// libavformat's messages go to `log_context`, which outlives the source.
+opened_input_t open_input(const std::string& path, uint64_t max_pixels, log_context_t& log_context);
 
 using decoder_factory_t = stages::seeking_picture_source_t::decoder_factory_t;
 

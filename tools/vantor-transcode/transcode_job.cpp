@@ -174,7 +174,7 @@ void drain_parts(const run_t& run, const std::vector<uint64_t>& chunks, outputs:
       }};
   uint64_t ticks = 0;
   uint64_t end = 0;
-  run_chunked(run.job.input, chunks, run.job.decode_threads, chain, [&](timed_sample_t timed) {
+  run_chunked(run.job.input, run.host.log_context, chunks, run.job.decode_threads, chain, [&](timed_sample_t timed) {
     if (run.limits.stop_requested()) return false;
     sinks.take(timed.trak, timed.dts, timed.sample);
     ticks += timed.sample.duration();
@@ -231,7 +231,7 @@ transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log
   host_context_t host(log_context);
   output_plugins_t const plugins = load_output_plugins(job.options, modules);
   run_limits_t const limits(job.options.timeout);
-  opened_input_t input = open_input(job.input, job.options.max_pixels);
+  opened_input_t input = open_input(job.input, job.options.max_pixels, log_context);
   decoder_factory_t make_decoder =
       decoder_factory(host, modules, input, [&limits] { return limits.stop_requested(); });
   progress_meter_t progress(job.show_progress, input.info.duration_seconds);
