@@ -63,6 +63,22 @@ picked_t pick(picture_choice_t choice, std::vector<frame_t> frames = stream()) {
 
 using times_t = std::vector<uint64_t>;
 
+// A clock that jumps by 4e9 s between two pictures (a crafted or broken
+// file) puts 4e8 marks of 10 s in the gap: they are passed at once, and the
+// picture after the jump is the next one chosen.
+TEST(picture_picker, a_jump_in_time_passes_every_mark_in_the_gap_at_once) {
+  uint64_t const jump = 4'000'000'000'000;  // ms
+  std::vector<frame_t> frames{picture(0), picture(100), picture(jump), picture(jump + 5'000), picture(jump + 10'000)};
+  picture_choice_t every;
+  every.every = 10'000'000;
+  log_context_t log(vantor_log_error);
+  auto pulls = std::make_shared<int>(0);
+  picture_picker_t picker(log, play(std::move(frames), end_frame(jump + 20'000), pulls), every);
+  times_t chosen;
+  for (frame_t frame = picker(); !frame.is_end_of_stream(); frame = picker()) chosen.push_back(frame.pts_);
+  EXPECT_EQ(chosen, (times_t{0, jump, jump + 10'000}));
+}
+
 TEST(picture_picker, marks_take_the_first_candidate_at_or_after_them) {
   picture_choice_t every;
   every.every = 450'000;  // marks 0, 450, 900, 1350, 1800 ms
