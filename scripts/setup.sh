@@ -6,9 +6,11 @@ cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
 # Build tools, test-only dependencies (libturbojpeg is the independent JPEG
-# decoder of the tests) and nasm for FFmpeg's assembly.
+# decoder of the tests), nasm for FFmpeg's assembly and pugixml for the DASH
+# manifests (linked statically).
 packages=(build-essential cmake pkg-config nasm xz-utils dpkg-dev
-          libgtest-dev libgmock-dev libbenchmark-dev libturbojpeg0-dev parallel patchelf)
+          libgtest-dev libgmock-dev libbenchmark-dev libturbojpeg0-dev parallel patchelf
+          libpugixml-dev)
 ensure_packages setup "${packages[@]}"
 
 scripts/bootstrap-ffmpeg.sh
