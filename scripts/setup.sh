@@ -6,11 +6,12 @@ cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
 # Build tools, test-only dependencies (libturbojpeg is the independent JPEG
-# decoder of the tests), nasm for FFmpeg's assembly and pugixml for the DASH
-# manifests (linked statically).
+# decoder of the tests; sshd and rsync carry GNU parallel's jobs to another
+# login), nasm for FFmpeg's assembly and pugixml for the DASH manifests
+# (linked statically).
 packages=(build-essential cmake pkg-config nasm xz-utils dpkg-dev
           libgtest-dev libgmock-dev libbenchmark-dev libturbojpeg0-dev parallel patchelf
-          libpugixml-dev)
+          openssh-server openssh-client rsync libpugixml-dev)
 ensure_packages setup "${packages[@]}"
 
 scripts/bootstrap-ffmpeg.sh

@@ -127,10 +127,10 @@ struct run_t {
   const tool_options_t& options() const { return job.options; }
   // The stages every chain has.
   stage_plan_t plan() const { return stage_plan_t{host, plugins, options(), input.trak, false, {}, false}; }
-  // The one chain of the whole stream, its decoder on a thread of its own.
+  // The one chain of the whole stream.
   picture_stages_t one_chain(drained_t& drained, bool needs_constant_size) const {
     stage_plan_t plan = this->plan();
-    plan.decode_ahead = true;
+    plan.decode_ahead = job.decode_ahead;
     plan.observer = picture_observer_t(progress, needs_constant_size, drained.stop_reason, drained.interrupted);
     plan.sheets = options().sprite.has_value();
     return build_picture_stages(plan, decoded_pictures(host, make_decoder, input, options(), job.input));
