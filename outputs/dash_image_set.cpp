@@ -216,11 +216,10 @@ void move_base(pugi::xml_node mpd, const fs::path& video_mpd, const fs::path& mp
     before = before.next_sibling();
   }
   std::string const name = prefix_of(mpd.name()) + "BaseURL";
+  std::optional<std::string> const indent = before ? line_indent(before) : std::nullopt;
   pugi::xml_node base = before ? mpd.insert_child_before(name.c_str(), before) : mpd.append_child(name.c_str());
   base.text().set(moved.c_str());
-  if (std::optional<std::string> const indent = before ? line_indent(before) : std::nullopt) {
-    mpd.insert_child_before(pugi::node_pcdata, before).set_value(("\n" + *indent).c_str());
-  }
+  if (indent) mpd.insert_child_before(pugi::node_pcdata, before).set_value(("\n" + *indent).c_str());
 }
 
 // Where the Period's relative URLs start, relative to the MPD's folder

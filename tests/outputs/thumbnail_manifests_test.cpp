@@ -160,7 +160,11 @@ TEST(dash_video_mpd, the_image_set_joins_the_period_and_the_rest_stays_as_it_was
 
 TEST(dash_video_mpd, written_elsewhere_the_videos_urls_still_resolve) {
   std::string const original = vantor::testing::read_file(streaming_data + "/video.mpd");
-  pugi::xml_document const moved = parsed(added("/streams/dash/video.mpd", "/streams/with thumbs/t.mpd", original));
+  std::string const text = added("/streams/dash/video.mpd", "/streams/with thumbs/t.mpd", original);
+  EXPECT_NE(text.find("</ProgramInformation>\n\t<BaseURL>../dash/</BaseURL>\n\t<ServiceDescription"),
+            std::string::npos)
+      << text;
+  pugi::xml_document const moved = parsed(text);
   // After ProgramInformation, before everything else, as the schema orders it.
   pugi::xml_node const base = moved.child("MPD").child("BaseURL");
   EXPECT_STREQ(base.text().get(), "../dash/");
