@@ -156,6 +156,36 @@ unsigned parse_jobs(std::string_view text) {
   return static_cast<unsigned>(*jobs);
 }
 
+// Players lay a thumbnail track on an even grid of time from the video's
+// first picture: a choice of pictures that does not fit it is refused.
+void check_thumbnail_tracks(const tool_options_t& options) {
+  if (options.dash_into && !options.dash) {
+    throw usage_error_t("--dash-into VIDEO.mpd is copied, with the thumbnail track added, to the file of "
+                        "--dash FILE.mpd; give --dash as well");
+  }
+  if (options.hls_into && !options.hls) {
+    throw usage_error_t("--hls-into MASTER.m3u8 gets a copy that lists the image playlist of --hls "
+                        "FILE.m3u8; give --hls as well");
+  }
+  if (!options.dash && !options.hls) return;
+  std::string const option = options.dash ? "--dash" : "--hls";
+  if (options.raw) throw usage_error_t(option + " goes with JPEG output, not with --raw");
+  if (options.batch_list) throw usage_error_t(option + " names one file and does not combine with --batch");
+  if (options.start || options.end) {
+    throw usage_error_t(option + " covers the whole video from its first picture, as players show it; "
+                        "give no --start or --end");
+  }
+  if (options.every || options.count) return;
+  if (options.keyframes) {
+    throw usage_error_t(option + " lays the thumbnails on an even grid of time, and --keyframes alone takes "
+                        "keyframes wherever they fall; give --every D (with --keyframes, the first keyframe "
+                        "after each mark) or --count N as well");
+  }
+  throw usage_error_t(option + " lays the thumbnails on an even grid of time, which every picture fits only "
+                      "at a constant frame rate; give --every D (--every 40ms takes every picture of a 25 fps "
+                      "video) or --count N");
+}
+
 }  // namespace
 
 tool_options_t parse_tool_options(int argc, const char* const* argv) {
@@ -229,6 +259,14 @@ tool_options_t parse_tool_options(int argc, const char* const* argv) {
       options.vtt = non_empty(argument, value());
     } else if (argument == "--mp4") {
       options.mp4 = non_empty(argument, value());
+    } else if (argument == "--dash") {
+      options.dash = non_empty(argument, value());
+    } else if (argument == "--dash-into") {
+      options.dash_into = non_empty(argument, value());
+    } else if (argument == "--hls") {
+      options.hls = non_empty(argument, value());
+    } else if (argument == "--hls-into") {
+      options.hls_into = non_empty(argument, value());
     } else if (argument == "--sprite") {
       options.sprite = parse_sprite(value());
     } else if (argument == "--overwrite") {
@@ -290,6 +328,7 @@ tool_options_t parse_tool_options(int argc, const char* const* argv) {
   if (options.batch_list && (options.vtt || options.mp4))
     throw usage_error_t(std::string(options.vtt ? "--vtt" : "--mp4") +
                         " names one file and does not combine with --batch");
+  check_thumbnail_tracks(options);
   if (options.raw && options.output_dir_given)
     throw usage_error_t("-o names the JPEG folder and has no effect with --raw");
   return options;
@@ -356,6 +395,25 @@ H.264/HEVC streams.
                       --sprite at its tile, #xywh=x,y,w,h)
   --mp4 FILE          also write the JPEGs as the MJPEG video track of an MP4 file,
                       with each picture's time and duration
+  --dash FILE.mpd     also write the sheets (with --sprite; else one picture per
+                      segment) as a DASH-IF thumbnail track: an image adaptation
+                      set in a minimal MPD, for packagers that merge adaptation
+                      sets. Players lay the tiles on an even grid of time from
+                      the video's first picture: give --every or --count (not
+                      --start, --end or --keyframes alone)
+  --dash-into VIDEO.mpd
+                      with --dash: FILE.mpd becomes a copy of VIDEO.mpd (from
+                      ffmpeg's dash muxer, say) with the image adaptation set in
+                      its period; in another folder it gets a BaseURL, so the
+                      video's relative URLs still resolve
+  --hls FILE.m3u8     also write the sheets as an HLS image playlist
+                      (#EXT-X-IMAGES-ONLY, #EXT-X-TILES before every sheet), on
+                      the grid of --dash
+  --hls-into MASTER.m3u8
+                      with --hls: also write MASTER-thumbs.m3u8 beside
+                      MASTER.m3u8, a copy of it with an #EXT-X-IMAGE-STREAM-INF
+                      line for FILE.m3u8. Every manifest is refused when it
+                      exists, unless --overwrite
   --quality N         JPEG quality from 0 (smallest files) to 100 (best pictures)
                       (default: the JPEG module's own, 30)
   --raw FILE          write the decoded (and scaled) pictures' planes back to back to
