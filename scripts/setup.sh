@@ -13,5 +13,8 @@ packages=(build-essential cmake pkg-config nasm xz-utils dpkg-dev
           libgtest-dev libgmock-dev libbenchmark-dev libturbojpeg0-dev parallel patchelf
           openssh-server openssh-client rsync libpugixml-dev)
 ensure_packages setup "${packages[@]}"
+# The players of tests/players; on standard error, as standard output is
+# the FFmpeg prefix.
+scripts/setup-players.sh >&2
 
 scripts/bootstrap-ffmpeg.sh
