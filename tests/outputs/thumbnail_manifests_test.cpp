@@ -106,16 +106,8 @@ TEST(hls_image_playlist, count_tiles_are_exact_fractions_of_the_length) {
 TEST(dash_thumbnails_mpd, tiles_on_the_representation_and_the_whole_sheet_as_its_size) {
   pugi::xml_document const mpd =
       parsed(dash_thumbnails_mpd(every_second_track(), sheets, "/streams/index/thumbs.mpd"));
-  pugi::xml_node const root = mpd.document_element();
-  EXPECT_STREQ(root.attribute("xmlns").value(), "urn:mpeg:dash:schema:mpd:2011");
-  EXPECT_STREQ(root.attribute("type").value(), "static");
-  EXPECT_STREQ(root.attribute("mediaPresentationDuration").value(), "PT10.600S");
-  EXPECT_FALSE(root.attribute("profiles").empty());
-  EXPECT_FALSE(root.attribute("minBufferTime").empty());
-  pugi::xpath_node_set const sets = mpd.select_nodes("/MPD/Period/AdaptationSet");
-  ASSERT_EQ(sets.size(), 1u);
-  pugi::xml_node const set = sets.first().node();
-  EXPECT_STREQ(set.attribute("contentType").value(), "image");
+  EXPECT_STREQ(mpd.child("MPD").attribute("mediaPresentationDuration").value(), "PT10.600S");
+  pugi::xml_node const set = mpd.select_node("/MPD/Period/AdaptationSet[@contentType='image']").node();
   EXPECT_STREQ(set.attribute("mimeType").value(), "image/jpeg");
   // On the adaptation set, shaka-player drops the track.
   EXPECT_FALSE(set.child("EssentialProperty"));
