@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "exception.hpp"
+#include "libav/libav_helpers.hpp"
 
 namespace vantor::stages {
 
@@ -25,13 +26,9 @@ void check_choice(const picture_choice_t& choice) {
 }  // namespace
 
 uint64_t ticks_at_or_after(int64_t microseconds, uint32_t timescale) {
-  constexpr unsigned __int128 microseconds_per_second = 1'000'000;
   if (microseconds <= 0) return 0;
-  unsigned __int128 const ticks =
-      (static_cast<unsigned __int128>(microseconds) * timescale + microseconds_per_second - 1) /
-      microseconds_per_second;
-  constexpr auto latest = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
-  return ticks > latest ? latest : static_cast<uint64_t>(ticks);
+  return static_cast<uint64_t>(libav::rescale(microseconds, 1'000'000, timescale, libav::rounding_t::up)
+                                   .value_or(std::numeric_limits<int64_t>::max()));
 }
 
 unsigned luma_spread(const video::frame_t& frame) {

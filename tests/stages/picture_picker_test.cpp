@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -152,6 +153,23 @@ TEST(picture_picker, luma_spread_and_inconsistent_choices) {
   EXPECT_TRUE(refused(both));
   EXPECT_TRUE(refused(count_without_end));
   EXPECT_TRUE(refused(backwards));
+}
+
+// A mark is reached by the first tick at or after it: rounded up, never
+// before 0, held at the largest int64_t rather than wrapping.
+TEST(picture_picker, microseconds_become_the_first_tick_at_or_after_them) {
+  EXPECT_EQ(ticks_at_or_after(1'000'000, 90'000), 90'000u);
+  EXPECT_EQ(ticks_at_or_after(1, 90'000), 1u);              // 0.09 ticks
+  EXPECT_EQ(ticks_at_or_after(1'000'001, 3), 4u);           // 3.000003 ticks
+  EXPECT_EQ(ticks_at_or_after(3'000'000'000'001, 12'800), 38'400'000'001u);  // past 32 bits
+  EXPECT_EQ(ticks_at_or_after(0, 12'800), 0u);
+  EXPECT_EQ(ticks_at_or_after(-40'000, 12'800), 0u);
+  EXPECT_EQ(ticks_at_or_after(1'000'000, 0), 0u);
+  uint64_t const latest = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+  EXPECT_EQ(ticks_at_or_after(std::numeric_limits<int64_t>::max(), 4'294'967'295u), latest);
+  int64_t const thousandth = std::numeric_limits<int64_t>::max() / 1000;
+  EXPECT_EQ(ticks_at_or_after(thousandth, 1'000'000'000), static_cast<uint64_t>(thousandth) * 1000);
+  EXPECT_EQ(ticks_at_or_after(thousandth + 1, 1'000'000'000), latest);
 }
 
 }  // namespace

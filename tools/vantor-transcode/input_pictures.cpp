@@ -5,10 +5,12 @@
 #include <utility>
 
 #include "exception.hpp"
+#include "memory_ceiling.hpp"
 #include "plugin_set.hpp"
 #include "stages/picture_picker.hpp"
 #include "stages/presentation_window.hpp"
 #include "stages/sample_trace.hpp"
+#include "stages/stop_gate.hpp"
 #include "time_value.hpp"
 
 namespace vantor::tools {
@@ -71,7 +73,7 @@ std::string input_cause(const std::string& path, const std::string& message) {
   return message;
 }
 
-opened_input_t open_input(const std::string& path) {
+opened_input_t open_input(const std::string& path, uint64_t max_pixels) {
   opened_input_t input;
   try {
     input.source = sources::file_sample_source_t::open(path);
@@ -89,14 +91,17 @@ opened_input_t open_input(const std::string& path) {
   }
   if (input.trak.codec != codec_t::avc && input.trak.codec != codec_t::hevc)
     throw input_error_t(path + ": no H.264 or HEVC video stream");
+  check_declared_size(path, input.trak, max_pixels);
   return input;
 }
 
-decoder_factory_t decoder_factory(host_context_t& host, plugin_set_t& modules, const opened_input_t& input) {
+decoder_factory_t decoder_factory(host_context_t& host, plugin_set_t& modules, const opened_input_t& input,
+                                  std::function<bool()> stop) {
   bool const is_avc = input.trak.codec == codec_t::avc;
   const char* const decoder_name = is_avc ? avc_decoder_name : hvc_decoder_name;
   video_decoder_plugin_t const decoder = is_avc ? modules.avc_decoder() : modules.hvc_decoder();
-  return [&host, decoder, decoder_name](std::unique_ptr<sample_source_t> samples) {
+  return [&host, decoder, decoder_name, stop = std::move(stop)](std::unique_ptr<sample_source_t> samples) {
+    samples = std::make_unique<stages::stop_gate_t>(std::move(samples), stop);
     return decoder.create(host, std::make_unique<stages::sample_trace_t>(std::move(samples), host.log_context),
                           transcoder_config_t{decoder_name, {}});
   };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -34,14 +35,15 @@ struct opened_input_t {
   std::shared_ptr<const sources::source_fault_t> fault;  // reported once the chain has drained
 };
 
-// Throws input_error_t.
-opened_input_t open_input(const std::string& path);
+// Throws input_error_t, also for pictures of more than `max_pixels`.
+opened_input_t open_input(const std::string& path, uint64_t max_pixels);
 
 using decoder_factory_t = stages::seeking_picture_source_t::decoder_factory_t;
 
 // Makes the decoders of the input's codec through its plug-in module, each
-// reading its samples through a trace.
-decoder_factory_t decoder_factory(host_context_t& host, plugin_set_t& modules, const opened_input_t& input);
+// reading its samples through a trace, and only while `stop` says go on.
+decoder_factory_t decoder_factory(host_context_t& host, plugin_set_t& modules, const opened_input_t& input,
+                                  std::function<bool()> stop);
 
 // The decoded pictures on the container's timeline: every one of them, or,
 // when the options choose some, the chosen ones, decoding only what they

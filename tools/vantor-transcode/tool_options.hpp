@@ -18,6 +18,10 @@ class usage_error_t : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// 8192x4320: every camera we know, and a bound on what a crafted header
+// can make the decoder allocate.
+inline constexpr uint64_t default_max_pixels = 8192ull * 4320;
+
 // What vantor-transcode was asked to do. Empty `input` and `plugins_dir`
 // mean the bundled clip and the plug-in folder next to the executable.
 struct tool_options_t {
@@ -38,6 +42,10 @@ struct tool_options_t {
   std::optional<std::string> batch_list;  // a file of input paths, or "-" for standard input
   std::optional<unsigned> jobs;           // with batch_list; none: one per core
   std::optional<unsigned> threads;        // without batch_list; none: one per core, at most 4
+
+  // What one input may cost: time (none: no limit) and the largest picture.
+  std::optional<int64_t> timeout;  // microseconds
+  uint64_t max_pixels = default_max_pixels;
 
   // Which pictures to write; times in microseconds.
   std::optional<int64_t> every;

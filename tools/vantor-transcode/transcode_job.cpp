@@ -10,9 +10,10 @@
 
 #include "chunked_decode.hpp"
 #include "exception.hpp"
-#include "interruption.hpp"
 #include "outputs/dash_thumbnails_sink.hpp"
 #include "outputs/hls_thumbnails_sink.hpp"
+#include "run_limits.hpp"
+#include "time_value.hpp"
 #include "outputs/jpeg_files_sink.hpp"
 #include "outputs/mp4_track_sink.hpp"
 #include "outputs/picture_writers.hpp"
@@ -75,7 +76,7 @@ outputs::track_description_t track_of(const opened_input_t& input) {
 struct drained_t {
   uint64_t pictures = 0;
   std::string output;  // where the pictures went
-  bool interrupted = false;
+  bool interrupted = false;  // by Ctrl-C; what was written is complete
   std::optional<std::string> stop_reason;  // the pictures ended early, and why
 };
 
@@ -152,6 +153,7 @@ struct run_t {
   opened_input_t& input;
   decoder_factory_t make_decoder;
   progress_meter_t& progress;
+  const run_limits_t& limits;
   uint64_t* written;
 
   const tool_options_t& options() const { return job.options; }
@@ -161,7 +163,7 @@ struct run_t {
   picture_stages_t one_chain(drained_t& drained, bool needs_constant_size) const {
     stage_plan_t plan = this->plan();
     plan.decode_ahead = job.decode_ahead;
-    plan.observer = picture_observer_t(progress, needs_constant_size, drained.stop_reason, drained.interrupted);
+    plan.observer = picture_observer_t(progress, needs_constant_size, drained.stop_reason, limits);
     plan.sheets = options().sprite.has_value();
     return build_picture_stages(plan, decoded_pictures(host, make_decoder, input, options(), job.input));
   }
@@ -203,9 +205,8 @@ void drain_parts(const run_t& run, const std::vector<uint64_t>& chunks, outputs:
   uint64_t ticks = 0;
   uint64_t end = 0;
   run_chunked(run.job.input, chunks, run.job.decode_threads, chain, [&](timed_sample_t timed) {
-    if (interrupt_requested()) return !(drained.interrupted = true);
+    if (run.limits.stop_requested()) return false;
     sinks.take(timed.trak, timed.dts, timed.sample);
-    note_picture_written();
     ticks += timed.sample.duration();
     end = timed.dts + timed.sample.duration();
     run.progress.update(sinks.written(), static_cast<double>(ticks) / run.input.trak.media_timescale);
@@ -226,7 +227,6 @@ void drain_stream(const run_t& run, outputs::sink_list_t& sinks, drained_t& drai
   uint64_t dts = jpegs->first_dts();
   while (std::optional<full_sample_t> sample = jpegs->read_sample()) {
     sinks.take(jpegs->trak(), dts, *sample);
-    note_picture_written();
     dts += sample->duration();
   }
   drained.pictures = sinks.written();
@@ -260,10 +260,12 @@ transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log
                                   plugin_set_t& modules, uint64_t* written) {
   host_context_t host(log_context);
   output_plugins_t const plugins = load_output_plugins(job.options, modules);
-  opened_input_t input = open_input(job.input);
-  decoder_factory_t make_decoder = decoder_factory(host, modules, input);
+  run_limits_t const limits(job.options.timeout);
+  opened_input_t input = open_input(job.input, job.options.max_pixels);
+  decoder_factory_t make_decoder =
+      decoder_factory(host, modules, input, [&limits] { return limits.stop_requested(); });
   progress_meter_t progress(job.show_progress, input.info.duration_seconds);
-  run_t const run{job, host, plugins, input, std::move(make_decoder), progress, written};
+  run_t const run{job, host, plugins, input, std::move(make_decoder), progress, limits, written};
 
   drained_t drained;
   try {
@@ -276,7 +278,12 @@ transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log
     throw;
   }
   progress.finish();
+  drained.interrupted = limits.interrupted();
   if (drained.stop_reason) throw input_error_t(job.input + ": " + *drained.stop_reason);
+  if (limits.timed_out()) {
+    throw input_error_t(job.input + ": stopped at --timeout " + time_text(*job.options.timeout) + " after " +
+                        std::to_string(drained.pictures) + " pictures; the files written are complete");
+  }
   // A damaged file gives every picture before the damage, then fails.
   if (input.fault->error && !drained.interrupted) {
     throw input_error_t(job.input + ": " + input_cause(job.input, input.fault->error->what()));
