@@ -12,6 +12,9 @@ constexpr option_relation_t places_inside_size{
     "--size", "places the picture inside --size WxH; give --size as well"};
 constexpr option_relation_t jpeg_only{"--raw", "goes with JPEG output, not with --raw"};
 constexpr option_relation_t one_file_only{"--batch", "names one file and does not combine with --batch"};
+// Players lay a thumbnail track on an even grid from the video's first picture.
+constexpr char whole_video[] =
+    "covers the whole video from its first picture, as players show it; give no --start or --end";
 
 }  // namespace
 
@@ -99,6 +102,33 @@ const std::vector<option_row_t>& option_table() {
        "duration",
        nullptr, [](tool_options_t& o, value_t v) { o.mp4 = non_empty(v, "--mp4 needs a file name"); },
        {}, {jpeg_only, one_file_only}},
+      {nullptr, "--dash", "FILE.mpd",
+       "also write the sheets (with --sprite; else one picture per segment) as a DASH-IF thumbnail "
+       "track: an image adaptation set in a minimal MPD, for packagers that merge adaptation sets. "
+       "Players lay the tiles on an even grid of time from the video's first picture: give --every "
+       "or --count (not --keyframes alone). Refused when FILE.mpd exists, unless --overwrite",
+       nullptr, [](tool_options_t& o, value_t v) { o.dash = non_empty(v, "--dash needs a file name"); },
+       {}, {jpeg_only, one_file_only, {"--start", whole_video}, {"--end", whole_video}}},
+      {nullptr, "--dash-into", "VIDEO.mpd",
+       "with --dash: FILE.mpd becomes a copy of VIDEO.mpd (from ffmpeg's dash muxer, say) with the "
+       "image adaptation set in its period; in another folder it gets a BaseURL, so that the "
+       "video's relative URLs still resolve",
+       nullptr, [](tool_options_t& o, value_t v) { o.dash_into = non_empty(v, "--dash-into needs a file name"); },
+       {{"--dash", "VIDEO.mpd is copied, with the thumbnail track added, to the file of --dash FILE.mpd; "
+                   "give --dash as well"}},
+       {}},
+      {nullptr, "--hls", "FILE.m3u8",
+       "also write the sheets as an HLS image playlist (#EXT-X-IMAGES-ONLY, #EXT-X-TILES before "
+       "every sheet), on the grid of --dash. Refused when FILE.m3u8 exists, unless --overwrite",
+       nullptr, [](tool_options_t& o, value_t v) { o.hls = non_empty(v, "--hls needs a file name"); },
+       {}, {jpeg_only, one_file_only, {"--start", whole_video}, {"--end", whole_video}}},
+      {nullptr, "--hls-into", "MASTER.m3u8",
+       "with --hls: also write MASTER-thumbs.m3u8 beside MASTER.m3u8, a copy of it with an "
+       "#EXT-X-IMAGE-STREAM-INF line for FILE.m3u8, so that its relative URIs keep working",
+       nullptr, [](tool_options_t& o, value_t v) { o.hls_into = non_empty(v, "--hls-into needs a file name"); },
+       {{"--hls", "MASTER.m3u8 gets a copy that lists the image playlist of --hls FILE.m3u8; give --hls "
+                  "as well"}},
+       {}},
       {nullptr, "--quality", "N", "JPEG quality from 0 (smallest files) to 100 (best pictures)",
        "the JPEG module's own, 30", [](tool_options_t& o, value_t v) { o.quality = parse_quality(v); },
        {}, {{"--raw", "sets the JPEG quality and has no effect with --raw"}}},

@@ -47,6 +47,18 @@ void check_relations(const std::vector<bool>& given) {
 
 // What the table cannot say: the checks that look at the values.
 void check_values(const tool_options_t& options) {
+  if ((options.dash || options.hls) && !options.every && !options.count) {
+    // Players lay a thumbnail track on an even grid of time.
+    std::string const option = options.dash ? "--dash" : "--hls";
+    if (options.keyframes) {
+      throw usage_error_t(option + " lays the thumbnails on an even grid of time, and --keyframes alone takes "
+                          "keyframes wherever they fall; give --every D (with --keyframes, the first keyframe "
+                          "after each mark) or --count N as well");
+    }
+    throw usage_error_t(option + " lays the thumbnails on an even grid of time, which every picture fits only "
+                        "at a constant frame rate; give --every D (--every 40ms takes every picture of a 25 fps "
+                        "video) or --count N");
+  }
   if (options.start && options.end && *options.end <= *options.start) {
     throw usage_error_t("--end " + time_text(*options.end) + " is not after --start " +
                         time_text(*options.start));

@@ -58,6 +58,10 @@ struct tool_options_t {
   // Where else the JPEGs go.
   std::optional<std::string> vtt;       // a WebVTT index of the pictures
   std::optional<std::string> mp4;       // the JPEG samples as an MP4 track
+  std::optional<std::string> dash;       // the sheets as a DASH-IF thumbnail track (an MPD)
+  std::optional<std::string> dash_into;  // the video's MPD that --dash copies, the track added
+  std::optional<std::string> hls;        // the sheets as an HLS image playlist
+  std::optional<std::string> hls_into;   // a master playlist whose copy lists --hls
   std::optional<std::pair<uint32_t, uint32_t>> sprite;  // columns, rows of a sheet
   bool overwrite = false;               // replace an earlier run's series and files
 

@@ -1,5 +1,6 @@
 #include "transcode_job.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -9,6 +10,8 @@
 
 #include "chunked_decode.hpp"
 #include "exception.hpp"
+#include "outputs/dash_thumbnails_sink.hpp"
+#include "outputs/hls_thumbnails_sink.hpp"
 #include "run_limits.hpp"
 #include "time_value.hpp"
 #include "outputs/jpeg_files_sink.hpp"
@@ -24,15 +27,42 @@ namespace vantor::tools {
 
 namespace {
 
+// The grid the chosen pictures lie on, in the picker's own microseconds:
+// tiles of --every, or of the video's length over --count.
+outputs::thumbnail_grid_t thumbnail_grid(const tool_options_t& options, const opened_input_t& input) {
+  uint32_t const timescale = std::max<uint32_t>(input.trak.media_timescale, 1);
+  auto const microseconds = [&](uint64_t ticks) {
+    return static_cast<uint64_t>(static_cast<unsigned __int128>(ticks) * 1'000'000 / timescale);
+  };
+  outputs::thumbnail_grid_t grid;
+  grid.origin = static_cast<int64_t>(microseconds(input.start_ticks));
+  grid.tile_numerator = options.every ? static_cast<uint64_t>(*options.every) : microseconds(input.trak.duration);
+  grid.tile_denominator = options.count.value_or(1);
+  grid.marks_mid_tile = !options.every;
+  return grid;
+}
+
 // Where the JPEG samples go, in the order each sample is written: the
 // numbered files first (the summary counts them), then every other output.
-void add_sinks(outputs::sink_list_t& sinks, const tool_options_t& options) {
+void add_sinks(outputs::sink_list_t& sinks, const tool_options_t& options, const opened_input_t& input) {
   const char* const pattern = options.sprite ? outputs::sheet_file_pattern : outputs::picture_file_pattern;
   sinks.add(std::make_unique<outputs::jpeg_files_sink_t>(options.output_dir, pattern, options.overwrite));
   if (options.vtt) {
     sinks.add(std::make_unique<outputs::webvtt_sink_t>(*options.vtt, options.output_dir, pattern, options.overwrite));
   }
   if (options.mp4) sinks.add(std::make_unique<outputs::mp4_track_sink_t>(*options.mp4, options.overwrite));
+  auto const [columns, rows] = options.sprite.value_or(std::pair<uint32_t, uint32_t>{1, 1});
+  outputs::sheet_files_t const sheets{options.output_dir, pattern};
+  if (options.dash) {
+    sinks.add(std::make_unique<outputs::dash_thumbnails_sink_t>(*options.dash, options.dash_into, sheets,
+                                                                thumbnail_grid(options, input), columns, rows,
+                                                                options.overwrite));
+  }
+  if (options.hls) {
+    sinks.add(std::make_unique<outputs::hls_thumbnails_sink_t>(*options.hls, options.hls_into, sheets,
+                                                               thumbnail_grid(options, input), columns, rows,
+                                                               options.overwrite));
+  }
 }
 
 outputs::track_description_t track_of(const opened_input_t& input) {
@@ -211,7 +241,7 @@ void drain_stream(const run_t& run, outputs::sink_list_t& sinks, drained_t& drai
 
 drained_t drain_into_sinks(const run_t& run) {
   outputs::sink_list_t sinks(track_of(run.input));
-  add_sinks(sinks, run.options());
+  add_sinks(sinks, run.options(), run.input);
   written_report_t const report{run.written, [&] { return sinks.written(); }};
   drained_t drained;
   std::vector<uint64_t> const chunks = parallel_chunks(run.job, run.input);
