@@ -25,12 +25,6 @@ bool is_supported_pixel_format(const std::string& name) {
          name == "nv12";
 }
 
-// `ticks` of `timescale` in microseconds (rounded down); none when that
-// does not fit or there is no timescale.
-std::optional<int64_t> microseconds_of(uint64_t ticks, uint32_t timescale) {
-  if (ticks > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return std::nullopt;
-  return libav::rescale(static_cast<int64_t>(ticks), timescale, 1'000'000, libav::rounding_t::down);
-}
 
 // The video's length in microseconds; none when the file does not say.
 std::optional<int64_t> duration_microseconds(const trak_t& trak) {
@@ -65,6 +59,11 @@ stages::picture_choice_t picture_choice(const tool_options_t& options, const tra
 }
 
 }  // namespace
+
+std::optional<int64_t> microseconds_of(uint64_t ticks, uint32_t timescale) {
+  if (ticks > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return std::nullopt;
+  return libav::rescale(static_cast<int64_t>(ticks), timescale, 1'000'000, libav::rounding_t::down);
+}
 
 std::string input_cause(const std::string& path, const std::string& message) {
   std::string const prefix = "file_sample_source: " + path + ": ";

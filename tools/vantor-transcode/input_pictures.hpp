@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -25,6 +26,10 @@ class input_error_t : public std::runtime_error {
 // The source's messages start with "file_sample_source: <path>: ", and ours
 // name the file once already: the message without that prefix.
 std::string input_cause(const std::string& path, const std::string& message);
+
+// `ticks` of `timescale` in microseconds, rounded down; none when that does
+// not fit or there is no timescale.
+std::optional<int64_t> microseconds_of(uint64_t ticks, uint32_t timescale);
 
 // The input file, refused early when its video is nothing the chain takes.
 struct opened_input_t {

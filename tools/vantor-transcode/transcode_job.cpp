@@ -30,9 +30,8 @@ namespace {
 // The grid the chosen pictures lie on, in the picker's own microseconds:
 // tiles of --every, or of the video's length over --count.
 outputs::thumbnail_grid_t thumbnail_grid(const tool_options_t& options, const opened_input_t& input) {
-  uint32_t const timescale = std::max<uint32_t>(input.trak.media_timescale, 1);
   auto const microseconds = [&](uint64_t ticks) {
-    return static_cast<uint64_t>(static_cast<unsigned __int128>(ticks) * 1'000'000 / timescale);
+    return static_cast<uint64_t>(microseconds_of(ticks, input.trak.media_timescale).value_or(0));
   };
   outputs::thumbnail_grid_t grid;
   grid.origin = static_cast<int64_t>(microseconds(input.start_ticks));
