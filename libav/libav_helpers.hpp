@@ -15,6 +15,7 @@ extern "C" {
 #include <libavcodec/packet.h>
 #include <libavformat/avformat.h>
 #include <libavformat/avio.h>
+#include <libavutil/dict.h>
 #include <libavutil/error.h>
 #include <libavutil/mathematics.h>
 }
@@ -44,6 +45,21 @@ struct io_context_closer_t {
   void operator()(AVIOContext* io) const { avio_closep(&io); }
 };
 using io_context_ptr_t = std::unique_ptr<AVIOContext, io_context_closer_t>;
+
+// Options for libav calls that take an AVDictionary** and keep what they do
+// not use in it; freed on every way out.
+class dictionary_t {
+ public:
+  dictionary_t() = default;
+  ~dictionary_t() { av_dict_free(&dictionary_); }
+  dictionary_t(const dictionary_t&) = delete;
+  dictionary_t& operator=(const dictionary_t&) = delete;
+
+  AVDictionary** out() noexcept { return &dictionary_; }
+
+ private:
+  AVDictionary* dictionary_ = nullptr;
+};
 
 // av_strerror's text of an AVERROR code (its generic text for an unknown one).
 inline std::string error_text(int code) {

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <limits>
 #include <utility>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -84,12 +85,40 @@ std::string sniff_container(const std::string& path) {
 
 }  // namespace
 
+namespace {
+
+// The demuxers of the containers above, by libavformat's names.
+constexpr char supported_demuxers[] = "mov,mp4,m4a,3gp,3g2,mj2,matroska,webm,mpegts,flv,h264,hevc";
+
+// One dictionary a stream, as avformat_find_stream_info takes them; it may
+// replace each with what the stream's probing decoder left unused.
+class stream_options_t {
+ public:
+  explicit stream_options_t(unsigned streams) : dictionaries_(streams, nullptr) {}
+  ~stream_options_t() {
+    for (AVDictionary*& dictionary : dictionaries_) av_dict_free(&dictionary);
+  }
+  stream_options_t(const stream_options_t&) = delete;
+  stream_options_t& operator=(const stream_options_t&) = delete;
+
+  void set_all(const char* key, int64_t value) {
+    for (AVDictionary*& dictionary : dictionaries_) av_dict_set_int(&dictionary, key, value, 0);
+  }
+  AVDictionary** data() noexcept { return dictionaries_.empty() ? nullptr : dictionaries_.data(); }
+
+ private:
+  std::vector<AVDictionary*> dictionaries_;
+};
+
+}  // namespace
+
 const char* const supported_containers_text =
     "MP4, MOV, fragmented MP4 segments, Matroska, MPEG-TS, FLV and raw H.264/HEVC streams";
 
 struct file_sample_source_t::impl_t {
   std::string path;
   log_context_t* log_context = nullptr;  // where libavformat's messages go
+  uint64_t max_pixels = 0;               // of a declared picture; 0: no limit
   libav::input_context_ptr_t context;
   libav::packet_ptr_t packet;
   AVStream* stream = nullptr;
@@ -161,6 +190,7 @@ struct file_sample_source_t::impl_t {
 
   void open(const std::string& file_path);
   void refuse_samples_elsewhere() const;
+  void refuse_pictures_above_the_limit() const;
   void choose_stream();
   void describe_track();
   void prime();
@@ -181,7 +211,13 @@ void file_sample_source_t::impl_t::open(const std::string& file_path) {
   libav_log_scope_t const scope(log_context);
   path = file_path;
   AVFormatContext* raw = nullptr;
-  int result = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+  // A name is a file, whatever it looks like ("pipe:0", "clip:1.h264"), and
+  // a file is one of the containers read here: a playlist cannot pull in
+  // other files, a name pattern cannot make a picture of local files.
+  libav::dictionary_t options;
+  av_dict_set(options.out(), "protocol_whitelist", "file", 0);
+  av_dict_set(options.out(), "format_whitelist", supported_demuxers, 0);
+  int result = avformat_open_input(&raw, ("file:" + path).c_str(), nullptr, options.out());
   if (result < 0) {
     if (result == AVERROR_INVALIDDATA) {
       if (std::string const name = sniff_container(path); !name.empty()) {
@@ -189,13 +225,26 @@ void file_sample_source_t::impl_t::open(const std::string& file_path) {
                                              supported_containers_text + ")");
       }
     }
+    // libavformat knows the format, but it is not on the list.
+    if (result == AVERROR(EINVAL)) {
+      fail(vantor_result_check_failed, std::string("cannot open the file: it is none of the containers read here (") +
+                                           supported_containers_text + ")");
+    }
     fail(vantor_result_io_error, "cannot open the file: " + libav::error_text(result) +
                                      (result == AVERROR_EOF ? " (the file is truncated)" : ""));
   }
   context.reset(raw);
   policy = container_policy_of(*context->iformat);
   if (policy.has_data_references) refuse_samples_elsewhere();
-  result = avformat_find_stream_info(context.get(), nullptr);
+  if (max_pixels != 0) refuse_pictures_above_the_limit();
+  {
+    // The probing decoders refuse what the run would refuse, so that a
+    // crafted header costs nothing while the streams are analysed.
+    stream_options_t probe(context->nb_streams);
+    if (max_pixels != 0) probe.set_all("max_pixels", static_cast<int64_t>(max_pixels));
+    result = avformat_find_stream_info(context.get(), probe.data());
+  }
+  if (max_pixels != 0) refuse_pictures_above_the_limit();
   if (result < 0) {
     fail(vantor_result_io_error, "cannot read the stream information: " + libav::error_text(result));
   }
@@ -204,6 +253,21 @@ void file_sample_source_t::impl_t::open(const std::string& file_path) {
   choose_stream();
   describe_track();
   prime();
+}
+
+// A header may claim any picture size; the decoders would allocate it,
+// reference after reference. Known from the container's sample description,
+// or from the parameter sets once the streams are analysed.
+void file_sample_source_t::impl_t::refuse_pictures_above_the_limit() const {
+  for (unsigned i = 0; i < context->nb_streams; ++i) {
+    AVCodecParameters const& par = *context->streams[i]->codecpar;
+    if (!is_wanted(par) || par.width <= 0 || par.height <= 0) continue;
+    uint64_t const pixels = uint64_t(par.width) * uint64_t(par.height);
+    if (pixels <= max_pixels) continue;
+    fail(vantor_result_check_failed, "the video's pictures are " + std::to_string(par.width) + "x" +
+                                         std::to_string(par.height) + " (" + std::to_string(pixels) +
+                                         " pixels), more than the " + std::to_string(max_pixels) + " allowed");
+  }
 }
 
 // libavformat reads a track whose data reference names another file from
@@ -665,9 +729,10 @@ file_sample_source_t::file_sample_source_t(std::unique_ptr<impl_t> impl) : impl_
 file_sample_source_t::~file_sample_source_t() = default;
 
 std::unique_ptr<file_sample_source_t> file_sample_source_t::open(const std::string& path,
-                                                                log_context_t* log_context) {
+                                                                log_context_t* log_context, uint64_t max_pixels) {
   auto impl = std::make_unique<impl_t>();
   impl->log_context = log_context;
+  impl->max_pixels = max_pixels;
   impl->open(path);
   return std::unique_ptr<file_sample_source_t>(new file_sample_source_t(std::move(impl)));
 }

@@ -74,8 +74,11 @@ struct source_fault_t {
 // wherever the process sends FFmpeg's log, as they always did.
 class file_sample_source_t final : public sample_source_t {
  public:
+  // `max_pixels` (0: no limit) refuses, before anything is decoded, a
+  // video whose declared pictures are larger.
   static std::unique_ptr<file_sample_source_t> open(const std::string& path,
-                                                    log_context_t* log_context = nullptr);
+                                                    log_context_t* log_context = nullptr,
+                                                    uint64_t max_pixels = 0);
   ~file_sample_source_t() override;
 
   const trak_t& trak() const override;

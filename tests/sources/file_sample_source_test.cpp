@@ -264,14 +264,19 @@ TEST_F(file_sample_source, samples_in_another_file_are_refused_at_open) {
 }
 
 TEST_F(file_sample_source, file_without_h264_or_hevc_video_is_refused) {
-  // A 1x1 BMP picture: a video stream, but not one we take.
+  std::string const mjpeg = testing::clip_path("corpus/other_codec_mjpeg.mkv");
+  EXPECT_EQ(open_error(mjpeg, vantor_result_check_failed),
+            "file_sample_source: " + mjpeg + ": no H.264 or HEVC video stream (streams: video mjpeg)");
+  // A 1x1 BMP picture: a video to libavformat's image demuxers, which no
+  // upload may reach.
   static const uint8_t bmp[] = {'B', 'M', 58, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 1, 0,
                                 0,   0,   1,  0, 0, 0, 1, 0, 24, 0, 0, 0,  0, 0, 4, 0, 0, 0, 0, 0,
                                 0,   0,   0,  0, 0, 0, 0, 0, 0,  0, 0, 0,  0, 0, 0, 0, 255, 0};
   std::string const path = (scratch_ / "picture.bmp").string();
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bmp), sizeof bmp);
   EXPECT_EQ(open_error(path, vantor_result_check_failed),
-            "file_sample_source: " + path + ": no H.264 or HEVC video stream (streams: video bmp)");
+            "file_sample_source: " + path + ": cannot open the file: it is none of the containers read here (" +
+                supported_containers_text + ")");
 }
 
 // A damaged file ends the samples; the fault is kept for the caller to report

@@ -274,7 +274,7 @@ TEST_F(tool_end_to_end, bad_inputs_exit_one_naming_file_and_cause) {
   expect_input_error(run({clip("hevc_422.mp4")}), clip("hevc_422.mp4"),
                      "unsupported pixel format yuv422p");
 
-  // A JPEG picture is a video to libavformat, but not H.264 or HEVC.
+  // A JPEG picture is a video to libavformat, but no container read here.
   ASSERT_EQ(run({clip("h264_mkv.mkv"), "-o", "j"}).status, 0);
   std::string const picture = (work_ / "j" / "000001.jpg").string();
   expect_input_error(run({picture, "-o", "k"}), picture, "H.264");

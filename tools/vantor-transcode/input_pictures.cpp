@@ -6,7 +6,6 @@
 
 #include "exception.hpp"
 #include "libav/libav_helpers.hpp"
-#include "memory_ceiling.hpp"
 #include "plugin_set.hpp"
 #include "stages/picture_picker.hpp"
 #include "stages/presentation_window.hpp"
@@ -74,7 +73,7 @@ std::string input_cause(const std::string& path, const std::string& message) {
 opened_input_t open_input(const std::string& path, uint64_t max_pixels, log_context_t& log_context) {
   opened_input_t input;
   try {
-    input.source = sources::file_sample_source_t::open(path, &log_context);
+    input.source = sources::file_sample_source_t::open(path, &log_context, max_pixels);
   } catch (const exception& e) {
     throw input_error_t(path + ": " + input_cause(path, e.what()));
   }
@@ -89,7 +88,6 @@ opened_input_t open_input(const std::string& path, uint64_t max_pixels, log_cont
   }
   if (input.trak.codec != codec_t::avc && input.trak.codec != codec_t::hevc)
     throw input_error_t(path + ": no H.264 or HEVC video stream");
-  check_declared_size(path, input.trak, max_pixels);
   return input;
 }
 

@@ -6,18 +6,7 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
-#include "input_pictures.hpp"
-
 namespace vantor::tools {
-
-void check_declared_size(const std::string& path, const trak_t& trak, uint64_t max_pixels) {
-  uint64_t const pixels = uint64_t{trak.width} * trak.height;
-  if (pixels <= max_pixels) return;
-  throw input_error_t(path + ": the video's pictures are " + std::to_string(trak.width) + "x" +
-                      std::to_string(trak.height) + " (" + std::to_string(pixels) +
-                      " pixels), above --max-pixels " + std::to_string(max_pixels) +
-                      "; give a larger --max-pixels to convert it");
-}
 
 void bound_libav_allocations(const tool_options_t& options) {
   uint64_t output_pixels = 0;

@@ -1,20 +1,13 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-
 #include "tool_options.hpp"
-#include "trak.hpp"
 
 namespace vantor::tools {
 
 // A crafted header can claim pictures of any size, and the decoder would
-// allocate them all, reference after reference. Two bounds keep a run's
-// memory near what its pictures need:
-
-// Refuses a track whose declared pictures have more than `max_pixels`;
-// throws input_error_t naming `path`.
-void check_declared_size(const std::string& path, const trak_t& trak, uint64_t max_pixels);
+// allocate them all, reference after reference. The file source refuses a
+// declared size above --max-pixels; this bounds the rest.
 
 // Bounds every single libav allocation (libavformat's index, the decoder's
 // picture buffers, also after a size change mid-stream) to what the largest
