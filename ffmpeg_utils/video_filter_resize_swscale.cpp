@@ -6,6 +6,10 @@
 #include <sstream>
 #include <utility>
 
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+
 #include "ffmpeg_utils/component_log.hpp"
 #include "ffmpeg_utils/exports.hpp"
 #include "ffmpeg_utils/ffmpeg_utils.hpp"
@@ -24,18 +28,8 @@ class swscale_resize_filter_t final : public frame_source_t {
   frame_t operator()() override;
 
  private:
-  // The steps of a pull, in the order it takes them.
   // Makes sure swscale_context_ scales pictures of `frame`'s size and format.
   void prepare_context(const frame_t& frame, AVPixelFormat pixel_format);
-  // `src_image` is the copy the trace line shows; null when the frame's own
-  // planes are read (trace lines are off then).
-  frame_t scale_and_place(const uint8_t* const* src_planes, const int* src_strides,
-                          const frame_t& frame, AVPixelFormat pixel_format,
-                          const wrap_avimage_t* src_image);
-  // The image the picture is scaled into.
-  wrap_avimage_t& dst_image(AVPixelFormat pixel_format);
-  // The output frame: the picture in planes/strides placed in a black frame.
-  frame_t place(const uint8_t* const* planes, const int* strides, const frame_t& frame);
 
   log_context_t& log_context_;
   std::unique_ptr<frame_source_t> input_;
@@ -50,8 +44,6 @@ class swscale_resize_filter_t final : public frame_source_t {
   frame_t::format_t src_format_ = frame_t::format_t{0};
   frame_t::range_t src_range_ = frame_t::range_t::limited;
   std::unique_ptr<wrap_swscale_context_t> swscale_context_;
-  std::unique_ptr<wrap_avimage_t> dst_image_;
-  AVPixelFormat dst_image_format_ = AV_PIX_FMT_NONE;
 };
 
 swscale_resize_filter_t::swscale_resize_filter_t(log_context_t& log_context,
@@ -104,20 +96,9 @@ void swscale_resize_filter_t::prepare_context(const frame_t& frame, AVPixelForma
   }
 }
 
-wrap_avimage_t& swscale_resize_filter_t::dst_image(AVPixelFormat pixel_format) {
-  log_line(log_context_, vantor_log_debug, component, [&](std::ostream& line) {
-    line << "making dst avimage,  w=" << dst_crop_w_ << " h=" << dst_crop_h_
-         << " fmt=" << to_string(pixel_format);
-  });
-  // One image serves every picture of a pixel format: a new image per
-  // picture would churn the heap for nothing.
-  if (dst_image_ && dst_image_format_ == pixel_format) return *dst_image_;
-  dst_image_.reset();
-  dst_image_ = std::make_unique<wrap_avimage_t>(dst_crop_w_, dst_crop_h_, pixel_format);
-  dst_image_format_ = pixel_format;
-  return *dst_image_;
-}
-
+// Every pull copies the frame into an image of its own and scales into a new
+// image, at every log level: the trace lines describe what the pull does,
+// they never decide it.
 frame_t swscale_resize_filter_t::operator()() {
   frame_t frame = (*input_)();
   if (frame.data_.empty()) return frame;
@@ -126,55 +107,39 @@ frame_t swscale_resize_filter_t::operator()() {
   const AVPixelFormat pixel_format = to_avpixelformat(frame.format_);
   prepare_context(frame, pixel_format);
 
-  // libswscale 8 copies an unscaled picture plane by plane and passes over
-  // NV12's interleaved chroma plane, leaving it unwritten; the source
-  // already is the scaled picture then.
-  bool const unscaled_nv12 = pixel_format == AV_PIX_FMT_NV12 && frame.width_ == dst_crop_w_ &&
-                             frame.height_ == dst_crop_h_;
-
-  // The frame's own planes are read where they are, except at the trace
-  // level: its "calling swscale_context_->scale" line prints the source
-  // image, which only a copy has.
-  const uint8_t* in_place_planes[4];
-  int in_place_strides[4];
-  if (log_context_.level < vantor_log_debug &&
-      frame_planes_in_place(frame, in_place_planes, in_place_strides)) {
-    if (unscaled_nv12) return place(in_place_planes, in_place_strides, frame);
-    return scale_and_place(in_place_planes, in_place_strides, frame, pixel_format, nullptr);
-  }
-
   log_line(log_context_, vantor_log_debug, component, [&](std::ostream& line) {
     line << "making src avimage,  w=" << frame.width_ << " h=" << frame.height_
          << " fmt=" << to_string(pixel_format);
   });
   wrap_avimage_t src_image(frame.width_, frame.height_, pixel_format);
   frame_to_avimage(frame, src_image.planes, src_image.strides);
-  if (unscaled_nv12) return place(src_image.planes, src_image.strides, frame);
-  return scale_and_place(src_image.planes, src_image.strides, frame, pixel_format, &src_image);
-}
 
-frame_t swscale_resize_filter_t::scale_and_place(const uint8_t* const* src_planes,
-                                                 const int* src_strides, const frame_t& frame,
-                                                 AVPixelFormat pixel_format,
-                                                 const wrap_avimage_t* src_image) {
-  wrap_avimage_t& dst_image = this->dst_image(pixel_format);
+  log_line(log_context_, vantor_log_debug, component, [&](std::ostream& line) {
+    line << "making dst avimage,  w=" << dst_crop_w_ << " h=" << dst_crop_h_
+         << " fmt=" << to_string(pixel_format);
+  });
+  wrap_avimage_t dst_image(dst_crop_w_, dst_crop_h_, pixel_format);
 
   log_line(log_context_, vantor_log_debug, component, [&](std::ostream& line) {
     line << "calling swscale_context_->scale(swscale_context_="
-         << static_cast<const void*>(swscale_context_.get()) << " src image=" << *src_image
+         << static_cast<const void*>(swscale_context_.get()) << " src image=" << src_image
          << " src_slice_y=" << 0 << " src_height=" << src_height_ << " dst image=" << dst_image
          << ")";
   });
-  const int result = swscale_context_->scale(src_planes, src_strides, 0,
+  const int result = swscale_context_->scale(src_image.planes, src_image.strides, 0,
                                              static_cast<int>(src_height_), dst_image.planes,
                                              dst_image.strides);
   if (result < 0) throw_libav_failure(component, "libswscale failed to resize an image", result);
+  // libswscale 8 copies an unscaled NV12 picture plane by plane and passes
+  // over the interleaved chroma plane, leaving it unwritten; its rows are
+  // those frame_to_avimage wrote into the source image.
+  if (pixel_format == AV_PIX_FMT_NV12 && frame.width_ == dst_crop_w_ &&
+      frame.height_ == dst_crop_h_) {
+    av_image_copy_plane(dst_image.planes[1], dst_image.strides[1], src_image.planes[1],
+                        src_image.strides[1], static_cast<int>(frame.width_),
+                        static_cast<int>(frame.height_ / 2));
+  }
 
-  return place(dst_image.planes, dst_image.strides, frame);
-}
-
-frame_t swscale_resize_filter_t::place(const uint8_t* const* planes, const int* strides,
-                                       const frame_t& frame) {
   log_line(log_context_, vantor_log_debug, component, [&](std::ostream& line) {
     line << "calling avimage_to_frame(dw=" << dst_width_ << " dh=" << dst_height_
          << " fmt=" << to_string(src_format_) << " dcx=" << dst_crop_x_ << " dcy=" << dst_crop_y_
@@ -182,9 +147,9 @@ frame_t swscale_resize_filter_t::place(const uint8_t* const* planes, const int* 
          << " timescale=" << frame.timescale_ << " keyframe=" << (frame.keyframe_ ? 1 : 0)
          << ")";
   });
-  return avimage_to_frame(planes, strides, dst_width_, dst_height_, src_format_, dst_crop_x_,
-                          dst_crop_y_, dst_crop_w_, dst_crop_h_, frame.pts_, frame.timescale_,
-                          frame.keyframe_, frame.colour());
+  return avimage_to_frame(dst_image.planes, dst_image.strides, dst_width_, dst_height_,
+                          src_format_, dst_crop_x_, dst_crop_y_, dst_crop_w_, dst_crop_h_,
+                          frame.pts_, frame.timescale_, frame.keyframe_, frame.colour());
 }
 
 }  // namespace

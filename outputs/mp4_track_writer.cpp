@@ -4,42 +4,33 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavformat/avio.h>
-#include <libavutil/error.h>
-#include <libavutil/mathematics.h>
 #include <libavutil/opt.h>
 #include <libavutil/rational.h>
 }
 
 #include "buckets.hpp"
+#include "libav/libav_helpers.hpp"
 #include "outputs/picture_writers.hpp"
 
 namespace vantor::outputs {
 
-namespace {
-
-std::string av_error_text(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return text;
-}
-
-}  // namespace
-
-void mp4_track_writer_t::io_closer_t::operator()(AVIOContext* io) const { avio_closep(&io); }
-void mp4_track_writer_t::format_context_freer_t::operator()(AVFormatContext* context) const {
-  avformat_free_context(context);
-}
-void mp4_track_writer_t::packet_freer_t::operator()(AVPacket* packet) const { av_packet_free(&packet); }
+struct mp4_track_writer_t::muxer_t {
+  // Declared first, closed last: the context refers to the file but does
+  // not close it.
+  libav::io_context_ptr_t io;
+  libav::output_context_ptr_t context;
+  libav::packet_ptr_t packet;
+  AVStream* stream = nullptr;  // owned by context
+};
 
 void mp4_track_writer_t::fail(const char* what, int code) const {
-  fail(what, av_error_text(code).c_str());
+  fail(what, libav::error_text(code).c_str());
 }
 
 void mp4_track_writer_t::fail(const char* what, const char* cause) const {
@@ -48,7 +39,7 @@ void mp4_track_writer_t::fail(const char* what, const char* cause) const {
 
 mp4_track_writer_t::mp4_track_writer_t(std::filesystem::path path, const trak_t& trak,
                                        uint64_t first_dts)
-    : path_(std::move(path)), timescale_(trak.media_timescale) {
+    : path_(std::move(path)), timescale_(trak.media_timescale), muxer_(std::make_unique<muxer_t>()) {
   if (timescale_ == 0 || timescale_ > INT_MAX)
     fail("cannot describe the track", "its timescale is 0 or too large");
   if (trak.width == 0 || trak.height == 0 || trak.width > INT_MAX || trak.height > INT_MAX)
@@ -56,18 +47,19 @@ mp4_track_writer_t::mp4_track_writer_t(std::filesystem::path path, const trak_t&
   if (first_dts > uint64_t(INT64_MAX)) fail("cannot describe the track", "its first time is too large");
   cursor_ = int64_t(first_dts);
 
+  muxer_t& muxer = *muxer_;
   AVFormatContext* context = nullptr;
   int code = avformat_alloc_output_context2(&context, nullptr, "mp4", path_.c_str());
-  context_.reset(context);
+  muxer.context.reset(context);
   if (code < 0) fail("cannot set up the MP4 muxer", code);
   // The first sample's delay is an empty edit, counted in the movie
   // timescale (1/1000 s by default): in the track's own it is exact.
-  code = av_opt_set_int(context_->priv_data, "movie_timescale", timescale_, 0);
+  code = av_opt_set_int(muxer.context->priv_data, "movie_timescale", timescale_, 0);
   if (code < 0) fail("cannot set up the MP4 muxer", code);
 
-  stream_ = avformat_new_stream(context_.get(), nullptr);
-  if (stream_ == nullptr) fail("cannot add the video track", AVERROR(ENOMEM));
-  AVCodecParameters* const parameters = stream_->codecpar;
+  muxer.stream = avformat_new_stream(muxer.context.get(), nullptr);
+  if (muxer.stream == nullptr) fail("cannot add the video track", AVERROR(ENOMEM));
+  AVCodecParameters* const parameters = muxer.stream->codecpar;
   parameters->codec_type = AVMEDIA_TYPE_VIDEO;
   parameters->codec_id = AV_CODEC_ID_MJPEG;
   parameters->width = int(trak.width);
@@ -77,27 +69,28 @@ mp4_track_writer_t::mp4_track_writer_t(std::filesystem::path path, const trak_t&
     av_reduce(&sar.num, &sar.den, trak.sar->num, trak.sar->den, INT_MAX);
   // libavformat refuses a stream whose two ratios disagree.
   parameters->sample_aspect_ratio = sar;
-  stream_->sample_aspect_ratio = sar;
-  stream_->time_base = AVRational{1, int(timescale_)};
+  muxer.stream->sample_aspect_ratio = sar;
+  muxer.stream->time_base = AVRational{1, int(timescale_)};
 
   // "file:" keeps a name with a colon from being read as a protocol.
   AVIOContext* io = nullptr;
   code = avio_open(&io, ("file:" + path_.string()).c_str(), AVIO_FLAG_WRITE);
-  io_.reset(io);
+  muxer.io.reset(io);
   if (code < 0) fail("cannot create the file", code);
-  context_->pb = io_.get();
+  muxer.context->pb = muxer.io.get();
 
-  packet_.reset(av_packet_alloc());
-  if (!packet_) fail("cannot write the file header", AVERROR(ENOMEM));
+  muxer.packet.reset(av_packet_alloc());
+  if (!muxer.packet) fail("cannot write the file header", AVERROR(ENOMEM));
   // The muxer may pick another time base for the track here.
-  code = avformat_write_header(context_.get(), nullptr);
+  code = avformat_write_header(muxer.context.get(), nullptr);
   if (code < 0) fail("cannot write the file header", code);
 }
 
 mp4_track_writer_t::~mp4_track_writer_t() = default;
 
 void mp4_track_writer_t::write(const full_sample_t& sample) {
-  if (!context_) fail("cannot write a sample", "the file is already finished");
+  muxer_t& muxer = *muxer_;
+  if (!muxer.context) fail("cannot write a sample", "the file is already finished");
   const buckets_t& data = sample.data();
   size_t const size = buckets_size(data);
   if (size == 0 || size > size_t(INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE))
@@ -106,7 +99,7 @@ void mp4_track_writer_t::write(const full_sample_t& sample) {
   if (__builtin_add_overflow(cursor_, int64_t(sample.duration()), &end))
     fail("cannot write a sample", "its time is too large");
 
-  AVPacket* const packet = packet_.get();
+  AVPacket* const packet = muxer.packet.get();
   av_packet_unref(packet);
   int code = av_new_packet(packet, int(size));
   if (code < 0) fail("cannot write a sample", code);
@@ -116,15 +109,21 @@ void mp4_track_writer_t::write(const full_sample_t& sample) {
     out += length;
   });
   // Start and end are rescaled, not the duration, so that rounding never
-  // lets samples drift apart.
-  AVRational const track_base{1, int(timescale_)};
-  packet->pts = packet->dts = av_rescale_q(cursor_, track_base, stream_->time_base);
-  packet->duration = av_rescale_q(end, track_base, stream_->time_base) - packet->pts;
-  packet->stream_index = stream_->index;
+  // lets samples drift apart. The track's ticks per second in the muxer's
+  // time base num/den: den / num.
+  AVRational const base = muxer.stream->time_base;
+  std::optional<int64_t> const start =
+      libav::rescale(cursor_, int64_t(timescale_) * base.num, base.den, libav::rounding_t::nearest);
+  std::optional<int64_t> const stop =
+      libav::rescale(end, int64_t(timescale_) * base.num, base.den, libav::rounding_t::nearest);
+  if (!start || !stop) fail("cannot write a sample", "its time is too large");
+  packet->pts = packet->dts = *start;
+  packet->duration = *stop - *start;
+  packet->stream_index = muxer.stream->index;
   // libavformat marks every MJPEG packet key in any case (an intra-only
   // codec), so the file has no sync sample table.
   packet->flags = sample.is_sync_sample() ? AV_PKT_FLAG_KEY : 0;
-  code = av_write_frame(context_.get(), packet);
+  code = av_write_frame(muxer.context.get(), packet);
   av_packet_unref(packet);
   if (code < 0) fail("cannot write a sample", code);
   cursor_ = end;
@@ -132,10 +131,11 @@ void mp4_track_writer_t::write(const full_sample_t& sample) {
 }
 
 void mp4_track_writer_t::finish() {
-  if (!context_) fail("cannot finish the file", "it is already finished");
-  int const trailer_code = av_write_trailer(context_.get());
-  context_.reset();
-  AVIOContext* io = io_.release();
+  muxer_t& muxer = *muxer_;
+  if (!muxer.context) fail("cannot finish the file", "it is already finished");
+  int const trailer_code = av_write_trailer(muxer.context.get());
+  muxer.context.reset();
+  AVIOContext* io = muxer.io.release();
   int const close_code = avio_closep(&io);
   if (trailer_code < 0) fail("cannot write the file index", trailer_code);
   if (close_code < 0) fail("cannot write the file", close_code);

@@ -7,11 +7,6 @@
 #include "mp4_full_sample.hpp"
 #include "trak.hpp"
 
-struct AVFormatContext;
-struct AVIOContext;
-struct AVPacket;
-struct AVStream;
-
 namespace vantor::outputs {
 
 // Writes JPEG samples, in decode order, as the one MJPEG video track of an
@@ -36,15 +31,7 @@ class mp4_track_writer_t {
   uint64_t count() const noexcept { return count_; }
 
  private:
-  struct io_closer_t {
-    void operator()(AVIOContext* io) const;
-  };
-  struct format_context_freer_t {
-    void operator()(AVFormatContext* context) const;
-  };
-  struct packet_freer_t {
-    void operator()(AVPacket* packet) const;
-  };
+  struct muxer_t;  // the libav objects
 
   [[noreturn]] void fail(const char* what, int code) const;
   [[noreturn]] void fail(const char* what, const char* cause) const;
@@ -53,11 +40,7 @@ class mp4_track_writer_t {
   uint32_t timescale_ = 0;
   int64_t cursor_ = 0;  // where the next sample starts, in track ticks
   uint64_t count_ = 0;
-  // The context refers to the file but does not close it; it goes first.
-  std::unique_ptr<AVIOContext, io_closer_t> io_;
-  std::unique_ptr<AVFormatContext, format_context_freer_t> context_;
-  std::unique_ptr<AVPacket, packet_freer_t> packet_;
-  AVStream* stream_ = nullptr;  // owned by context_
+  std::unique_ptr<muxer_t> muxer_;
 };
 
 }  // namespace vantor::outputs

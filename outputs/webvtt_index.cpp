@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "libav/libav_helpers.hpp"
 #include "outputs/clock_text.hpp"
 #include "outputs/staged_file.hpp"
 
@@ -12,7 +13,9 @@ namespace vantor::outputs {
 namespace {
 
 uint64_t milliseconds_of(uint64_t ticks, uint32_t timescale) {
-  return static_cast<uint64_t>((static_cast<unsigned __int128>(ticks) * 1000 + timescale / 2) / timescale);
+  // Cue times are ticks of a track, far below 2^63.
+  return static_cast<uint64_t>(
+      libav::rescale(static_cast<int64_t>(ticks), timescale, 1000, libav::rounding_t::nearest).value_or(0));
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ configure_flags() {
     --enable-decoder=h264,hevc,mjpeg,rawvideo,wrapped_avframe
     --enable-encoder=mjpeg,rawvideo,wrapped_avframe
     --enable-parser=h264,hevc,mjpeg
-    --enable-demuxer=mov,matroska,mpegts,flv,h264,hevc,image2,rawvideo
+    --enable-demuxer=mov,matroska,mpegts,flv,h264,hevc,rawvideo
     --enable-muxer=framemd5,rawvideo,image2,null,mp4,matroska
     --enable-protocol=file,pipe
     --enable-bsf=h264_mp4toannexb,hevc_mp4toannexb

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs a build tree into a prefix, moves the prefix elsewhere, and builds
 # and runs hosts against it knowing nothing but that folder: the README's
-# module host and a library host through CMake's find_package, the library
-# host again through pkg-config, and the installed tool.
+# module host from its own CMake lines, a library host through CMake's
+# find_package and again through pkg-config, and the installed tool.
 # Usage: scripts/check-install.sh BUILD_DIR
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,11 +25,26 @@ for library in "$prefix"/lib/*.so*; do
   [[ $runpath == '$ORIGIN' || $runpath == '$ORIGIN/../lib' ]] || fail "$library: RUNPATH '$runpath'"
 done
 
-# The README's host example, exactly as the README shows it.
+# The README's host project, its CMake lines and its program exactly as the
+# README shows them: a reader copies both and builds nothing else.
+readme_block() {
+  awk -v lang="$1" '/^## Using the library/ { section = 1 } section && $0 == "```" lang { code = 1; next }
+       code && /^```$/ { exit } code { print }' README.md
+}
+mkdir -p "$work/readme-host"
+readme_block cmake > "$work/readme-host/CMakeLists.txt"
+# The program goes where the README's add_executable looks for it.
+read -r readme_target readme_program < <(sed -n 's/^add_executable(\([^ ]*\) \([^ )]*\))$/\1 \2/p' \
+  "$work/readme-host/CMakeLists.txt") || fail "the README's CMake lines make no executable"
+readme_block cpp > "$work/readme-host/$readme_program"
+[[ -s $work/readme-host/$readme_program ]] || fail "no host example in the README"
+cmake -S "$work/readme-host" -B "$work/readme-host/build" -DCMAKE_PREFIX_PATH="$prefix" \
+  > "$work/configure.log" 2>&1 \
+  || { cat "$work/configure.log" >&2; fail "the README's CMake lines do not configure"; }
+cmake --build "$work/readme-host/build" -j 2 > "$work/build.log" 2>&1 \
+  || { cat "$work/build.log" >&2; fail "the README's host does not build"; }
+
 mkdir -p "$work/host"
-awk '/^## Using the library/ { section = 1 } section && /^```cpp$/ { code = 1; next }
-     code && /^```$/ { exit } code { print }' README.md > "$work/host/readme_example.cpp"
-[[ -s $work/host/readme_example.cpp ]] || fail "no host example in the README"
 cmake -S tests/install -B "$work/host" -DCMAKE_PREFIX_PATH="$prefix" > "$work/configure.log" \
   || { cat "$work/configure.log" >&2; fail "the host project does not configure"; }
 cmake --build "$work/host" -j 2 > "$work/build.log" || { cat "$work/build.log" >&2; fail "the hosts do not build"; }
@@ -37,7 +52,7 @@ cmake --build "$work/host" -j 2 > "$work/build.log" || { cat "$work/build.log" >
 clip=tests/data/h264_high_bframes.mp4
 # The reference: the frame count and duration Debian's ffprobe measured.
 read -r frames ticks < <(awk -F'\t' '$1 == "h264_high_bframes.mp4" { print $7, $10 }' tests/data/clips.tsv)
-"$work/host/module_host" "$clip" "$work/picture-" || fail "the README's host fails"
+"$work/readme-host/build/$readme_target" "$clip" "$work/picture-" || fail "the README's host fails"
 count=$(find "$work" -maxdepth 1 -name 'picture-*.jpg' | wc -l)
 [[ $count == "$frames" ]] || fail "the README's host wrote $count JPEGs, expected $frames"
 [[ $(head -c 2 "$work/picture-1.jpg" | od -An -tx1 | tr -d ' ') == ffd8 ]] || fail "picture-1.jpg is no JPEG"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Set-up for the aarch64 cross build: Debian's cross compiler, qemu-user,
-# the arm64 test-only libraries, GoogleTest built from Debian's sources, and
-# FFmpeg 7.1 cross-built. Prints "<ffmpeg prefix>;<googletest prefix>".
+# the arm64 test-only libraries and pugixml, GoogleTest built from Debian's
+# sources, and FFmpeg 7.1 cross-built. Prints "<ffmpeg prefix>;<googletest prefix>".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
@@ -11,8 +11,9 @@ readonly CACHE=${VANTOR_FFMPEG_CACHE:-$HOME/.cache/vantor-ffmpeg}
 if ! dpkg --print-foreign-architectures | grep -qx arm64; then
   dpkg --add-architecture arm64
 fi
+# nlohmann-json3-dev is header-only ("all"): the build machine's copy serves the cross build.
 ensure_packages setup-aarch64 g++-aarch64-linux-gnu qemu-user googletest cmake pkg-config nasm \
-  xz-utils patchelf libturbojpeg0-dev:arm64
+  xz-utils patchelf nlohmann-json3-dev libturbojpeg0-dev:arm64 libpugixml-dev:arm64
 
 gtest_version=$(dpkg-query -W -f='${Version}' googletest)
 gtest_prefix=$CACHE/googletest-$gtest_version-aarch64

@@ -6,39 +6,27 @@
 #include <fstream>
 #include <limits>
 #include <utility>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/error.h>
 #include <libavutil/pixdesc.h>
 }
 
 #include "buckets.hpp"
+#include "libav/libav_helpers.hpp"
+#include "sources/container_policy.hpp"
 #include "sources/display_orientation.hpp"
 #include "sources/dolby_vision.hpp"
+#include "sources/libav_log_scope.hpp"
+#include "sources/mp4_data_reference.hpp"
 #include "sources/nal_reference.hpp"
 #include "exception.hpp"
 
 namespace vantor::sources {
 
 namespace {
-
-struct avformat_context_closer_t {
-  void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
-using wrap_avformat_context_t = std::unique_ptr<AVFormatContext, avformat_context_closer_t>;
-
-struct avpacket_freer_t {
-  void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
-using wrap_packet_t = std::unique_ptr<AVPacket, avpacket_freer_t>;
-
-std::string av_error_text(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return text;
-}
 
 // One packet of the stream, its times already in track ticks (unshifted).
 struct queued_packet_t {
@@ -68,6 +56,11 @@ int64_t saturated_add(int64_t a, int64_t b) {
                                         : std::numeric_limits<int64_t>::min());
 }
 
+bool is_wanted(const AVCodecParameters& par) {
+  return par.codec_type == AVMEDIA_TYPE_VIDEO &&
+         (par.codec_id == AV_CODEC_ID_H264 || par.codec_id == AV_CODEC_ID_HEVC);
+}
+
 const char* raw_example(AVCodecID id) {
   return id == AV_CODEC_ID_HEVC ? "\"ffmpeg -i in.hevc -c copy -use_editlist 0 out.mp4\""
                                 : "\"ffmpeg -i in.h264 -c copy -use_editlist 0 out.mp4\"";
@@ -93,13 +86,42 @@ std::string sniff_container(const std::string& path) {
 
 }  // namespace
 
+namespace {
+
+// The demuxers of the containers above, by libavformat's names.
+constexpr char supported_demuxers[] = "mov,mp4,m4a,3gp,3g2,mj2,matroska,webm,mpegts,flv,h264,hevc";
+
+// One dictionary a stream, as avformat_find_stream_info takes them; it may
+// replace each with what the stream's probing decoder left unused.
+class stream_options_t {
+ public:
+  explicit stream_options_t(unsigned streams) : dictionaries_(streams, nullptr) {}
+  ~stream_options_t() {
+    for (AVDictionary*& dictionary : dictionaries_) av_dict_free(&dictionary);
+  }
+  stream_options_t(const stream_options_t&) = delete;
+  stream_options_t& operator=(const stream_options_t&) = delete;
+
+  void set_all(const char* key, int64_t value) {
+    for (AVDictionary*& dictionary : dictionaries_) av_dict_set_int(&dictionary, key, value, 0);
+  }
+  AVDictionary** data() noexcept { return dictionaries_.empty() ? nullptr : dictionaries_.data(); }
+
+ private:
+  std::vector<AVDictionary*> dictionaries_;
+};
+
+}  // namespace
+
 const char* const supported_containers_text =
     "MP4, MOV, fragmented MP4 segments, Matroska, MPEG-TS, FLV and raw H.264/HEVC streams";
 
 struct file_sample_source_t::impl_t {
   std::string path;
-  wrap_avformat_context_t context;
-  wrap_packet_t packet;
+  log_context_t* log_context = nullptr;  // where libavformat's messages go
+  uint64_t max_pixels = 0;               // of a declared picture; 0: no limit
+  libav::input_context_ptr_t context;
+  libav::packet_ptr_t packet;
   AVStream* stream = nullptr;
   int64_t tick_multiplier = 1;  // time base numerator: ticks = time * multiplier
   trak_t trak;
@@ -111,11 +133,7 @@ struct file_sample_source_t::impl_t {
   std::optional<vantor::exception> fault;  // kept once the queue before it is used up
   std::shared_ptr<source_fault_t> kept = std::make_shared<source_fault_t>();
   bool keyframe_seen = false;
-  // The demuxer, where its container needs its own handling.
-  bool is_mov = false;       // MP4, MOV and fragmented MP4
-  bool is_matroska = false;
-  bool is_mpegts = false;
-  bool is_flv = false;  // its announced duration runs past the last picture's end
+  container_policy_t policy;  // of the file's demuxer
   int64_t shift = 0;                        // added to every time
   uint64_t presentation_start = 0;          // presentation time 0 after the shift
   uint64_t first_dts = 0;          // of the stream
@@ -125,7 +143,6 @@ struct file_sample_source_t::impl_t {
   uint32_t previous_sample_duration = 0;
   std::optional<int64_t> max_pts_end;  // latest pts + duration seen, in ticks
   int64_t max_packet_duration = 0;
-  bool derive_raw_times = false;  // a raw stream without reordering
   int64_t raw_frame_duration = 0; // in ticks, when packets carry none
   int64_t next_raw_time = 0;
 
@@ -137,6 +154,11 @@ struct file_sample_source_t::impl_t {
   uint64_t last_delivered_dts = 0;
   bool seeked = false;
   std::optional<int64_t> first_unshifted_dts;
+
+  ~impl_t() {
+    libav_log_scope_t const scope(log_context);
+    context.reset();
+  }
 
   [[noreturn]] void fail(vantor_result code, const std::string& cause) const {
     throw vantor::exception(code, message(cause));
@@ -161,18 +183,21 @@ struct file_sample_source_t::impl_t {
 
   // The presentation end time the container announces, in ticks.
   std::optional<int64_t> expected_end() {
-    if (trak.duration == 0 || derive_raw_times) return std::nullopt;
+    if (trak.duration == 0) return std::nullopt;
     int64_t const start = ticks(stream->start_time).value_or(0);
     return saturated_add(start, static_cast<int64_t>(std::min<uint64_t>(
                                     trak.duration, std::numeric_limits<int64_t>::max())));
   }
 
   void open(const std::string& file_path);
+  void refuse_samples_elsewhere() const;
+  void refuse_pictures_above_the_limit() const;
   void choose_stream();
   void describe_track();
   void prime();
   void fill_decode_times();
   bool read_packet();
+  bool cut_inside_a_packet() const;
   bool droppable(const queued_packet_t& queued) const;
   void settle_front();
   bool can_seek() const;
@@ -184,9 +209,16 @@ struct file_sample_source_t::impl_t {
 };
 
 void file_sample_source_t::impl_t::open(const std::string& file_path) {
+  libav_log_scope_t const scope(log_context);
   path = file_path;
   AVFormatContext* raw = nullptr;
-  int result = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+  // A name is a file, whatever it looks like ("pipe:0", "clip:1.h264"), and
+  // a file is one of the containers read here: a playlist cannot pull in
+  // other files, a name pattern cannot make a picture of local files.
+  libav::dictionary_t options;
+  av_dict_set(options.out(), "protocol_whitelist", "file", 0);
+  av_dict_set(options.out(), "format_whitelist", supported_demuxers, 0);
+  int result = avformat_open_input(&raw, ("file:" + path).c_str(), nullptr, options.out());
   if (result < 0) {
     if (result == AVERROR_INVALIDDATA) {
       if (std::string const name = sniff_container(path); !name.empty()) {
@@ -194,13 +226,28 @@ void file_sample_source_t::impl_t::open(const std::string& file_path) {
                                              supported_containers_text + ")");
       }
     }
-    fail(vantor_result_io_error, "cannot open the file: " + av_error_text(result) +
+    // libavformat knows the format, but it is not on the list.
+    if (result == AVERROR(EINVAL)) {
+      fail(vantor_result_check_failed, std::string("cannot open the file: it is none of the containers read here (") +
+                                           supported_containers_text + ")");
+    }
+    fail(vantor_result_io_error, "cannot open the file: " + libav::error_text(result) +
                                      (result == AVERROR_EOF ? " (the file is truncated)" : ""));
   }
   context.reset(raw);
-  result = avformat_find_stream_info(context.get(), nullptr);
+  policy = container_policy_of(*context->iformat);
+  if (policy.has_data_references) refuse_samples_elsewhere();
+  if (max_pixels != 0) refuse_pictures_above_the_limit();
+  {
+    // The probing decoders refuse what the run would refuse, so that a
+    // crafted header costs nothing while the streams are analysed.
+    stream_options_t probe(context->nb_streams);
+    if (max_pixels != 0) probe.set_all("max_pixels", static_cast<int64_t>(max_pixels));
+    result = avformat_find_stream_info(context.get(), probe.data());
+  }
+  if (max_pixels != 0) refuse_pictures_above_the_limit();
   if (result < 0) {
-    fail(vantor_result_io_error, "cannot read the stream information: " + av_error_text(result));
+    fail(vantor_result_io_error, "cannot read the stream information: " + libav::error_text(result));
   }
   packet.reset(av_packet_alloc());
   if (!packet) fail(vantor_result_libav_failure, "libavcodec failed to allocate a packet");
@@ -209,14 +256,43 @@ void file_sample_source_t::impl_t::open(const std::string& file_path) {
   prime();
 }
 
+// A header may claim any picture size; the decoders would allocate it,
+// reference after reference. Known from the container's sample description,
+// or from the parameter sets once the streams are analysed.
+void file_sample_source_t::impl_t::refuse_pictures_above_the_limit() const {
+  for (unsigned i = 0; i < context->nb_streams; ++i) {
+    AVCodecParameters const& par = *context->streams[i]->codecpar;
+    if (!is_wanted(par) || par.width <= 0 || par.height <= 0) continue;
+    uint64_t const pixels = uint64_t(par.width) * uint64_t(par.height);
+    if (pixels <= max_pixels) continue;
+    fail(vantor_result_check_failed, "the video's pictures are " + std::to_string(par.width) + "x" +
+                                         std::to_string(par.height) + " (" + std::to_string(pixels) +
+                                         " pixels), more than the " + std::to_string(max_pixels) + " allowed");
+  }
+}
+
+// libavformat reads a track whose data reference names another file from
+// this one anyway (or skips it), and what fails then says nothing of why.
+// Its streams are known from the moov: the video read is the first wanted.
+void file_sample_source_t::impl_t::refuse_samples_elsewhere() const {
+  for (unsigned i = 0; i < context->nb_streams; ++i) {
+    AVStream const* const candidate = context->streams[i];
+    if (!is_wanted(*candidate->codecpar)) continue;
+    std::optional<std::string> const other = external_sample_file(path, static_cast<uint32_t>(candidate->id));
+    if (!other) return;
+    fail(vantor_result_check_failed,
+         "the video's samples are in another file (an external data reference" +
+             (other->empty() ? std::string() : " to \"" + *other + "\"") +
+             "); only files that hold their own samples are read");
+  }
+}
+
 void file_sample_source_t::impl_t::choose_stream() {
   std::string found;
   for (unsigned i = 0; i < context->nb_streams; ++i) {
     AVStream* candidate = context->streams[i];
     AVCodecParameters const* par = candidate->codecpar;
-    bool const wanted = par->codec_type == AVMEDIA_TYPE_VIDEO &&
-                        (par->codec_id == AV_CODEC_ID_H264 || par->codec_id == AV_CODEC_ID_HEVC);
-    if (wanted && !stream) {
+    if (is_wanted(*par) && !stream) {
       stream = candidate;
     } else {
       candidate->discard = AVDISCARD_ALL;
@@ -229,7 +305,7 @@ void file_sample_source_t::impl_t::choose_stream() {
     fail(vantor_result_check_failed, "no H.264 or HEVC video stream (streams: " +
                                          (found.empty() ? std::string("none") : found) + ")");
   }
-  if (context->iformat->flags & AVFMT_NOTIMESTAMPS) {
+  if (policy.times_from_durations) {
     // Without reordering, presentation order is decode order and the times
     // follow from the durations. With reordering they would need the
     // pictures' order counts, which only a container records.
@@ -241,7 +317,6 @@ void file_sample_source_t::impl_t::choose_stream() {
                "put it in a container first, e.g. " +
                raw_example(stream->codecpar->codec_id));
     }
-    derive_raw_times = true;
   }
 }
 
@@ -266,11 +341,6 @@ void file_sample_source_t::impl_t::describe_track() {
                                                       static_cast<unsigned>(sar.den)};
   }
   trak.media_timescale = static_cast<uint32_t>(time_base.den);
-  std::string const demuxer = context->iformat->name;
-  is_mov = demuxer.rfind("mov", 0) == 0;
-  is_matroska = demuxer.rfind("matroska", 0) == 0;
-  is_mpegts = demuxer == "mpegts";
-  is_flv = demuxer == "flv";
   trak.orientation = orientation_of_stream(*stream);
   if (std::optional<std::string> const refusal = dolby_vision_refusal(*stream)) fail(vantor_result_check_failed, *refusal);
   // avcC and hvcC records start with configurationVersion 1; Annex B
@@ -281,57 +351,66 @@ void file_sample_source_t::impl_t::describe_track() {
   nal_layout = nal_layout_of(trak.codec, trak.decoder_config);
 
   if (std::optional<int64_t> duration = ticks(stream->duration); duration && *duration > 0) {
-    // A fragmented MP4 segment that does not start at 0 has its end time as
-    // the duration (its moov lists no samples).
     std::optional<int64_t> const start = ticks(stream->start_time);
-    bool const fragmented = is_mov && stream->nb_frames == 0;
-    if (fragmented && start && *start > 0 && *start < *duration) *duration -= *start;
+    bool const segment = policy.duration_may_be_segment_end && stream->nb_frames == 0;
+    if (segment && start && *start > 0 && *start < *duration) *duration -= *start;
     trak.duration = static_cast<uint64_t>(*duration);
   } else if (context->duration > 0 &&
              context->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
-    int64_t const scaled = av_rescale_q(context->duration, AV_TIME_BASE_Q, AVRational{1, time_base.den});
+    int64_t const scaled =
+        libav::rescale(context->duration, AV_TIME_BASE, time_base.den, libav::rounding_t::nearest).value_or(0);
     if (scaled > 0) trak.duration = static_cast<uint64_t>(scaled);
   }
 
-  if (derive_raw_times && stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0) {
-    raw_frame_duration = av_rescale_q(1, av_inv_q(stream->avg_frame_rate), AVRational{1, time_base.den});
+  if (policy.times_from_durations && stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0) {
+    // One frame: frame_rate.den / frame_rate.num seconds.
+    raw_frame_duration = libav::rescale(stream->avg_frame_rate.den, stream->avg_frame_rate.num, time_base.den,
+                                        libav::rounding_t::nearest)
+                             .value_or(0);
   }
 
-  info.container = demuxer;
-  info.stream_index = stream->index;
-  info.pixel_format = par->format;
+  info.container = context->iformat->name;
   if (const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(par->format))) {
     info.pixel_format_name = name;
   }
-  info.duration = trak.duration;
   info.duration_seconds = trak.media_timescale ? double(trak.duration) / trak.media_timescale : 0.0;
   info.frame_count = stream->nb_frames > 0 ? static_cast<uint64_t>(stream->nb_frames) : 0;
+}
+
+// Whether the file ends inside one of the whole packets it is made of.
+bool file_sample_source_t::impl_t::cut_inside_a_packet() const {
+  if (policy.packet_sizes[0] == 0 || !context->pb) return false;
+  int64_t const size = avio_size(context->pb);
+  if (size <= 0) return false;
+  for (int const packet_size : policy.packet_sizes) {
+    if (packet_size > 0 && size % packet_size == 0) return false;
+  }
+  return true;
 }
 
 // Queues one packet of the stream. False at the end or at a fault (which is
 // stored, to be thrown once the samples before it are delivered).
 bool file_sample_source_t::impl_t::read_packet() {
   if (at_end || fault) return false;
+  libav_log_scope_t const scope(log_context);
   for (;;) {
     int const result = av_read_frame(context.get(), packet.get());
     if (result == AVERROR_EOF) {
       at_end = true;
       if (context->pb && context->pb->error < 0 && context->pb->error != AVERROR_EOF) {
         set_fault(vantor_result_io_error, "read error after " + std::to_string(packets_read) +
-                                              " samples: " + av_error_text(context->pb->error));
+                                              " samples: " + libav::error_text(context->pb->error));
       } else if (!seeked && info.frame_count > 0 && packets_read < info.frame_count) {
         set_fault(vantor_result_io_error,
                   "the file is truncated: it ends after " + std::to_string(packets_read) + " of " +
                       std::to_string(info.frame_count) + " samples");
-      } else if (is_mpegts && context->pb && avio_size(context->pb) > 0 &&
-                 avio_size(context->pb) % 188 != 0 && avio_size(context->pb) % 192 != 0 &&
-                 avio_size(context->pb) % 204 != 0) {
-        // A transport stream is a sequence of whole packets; its duration
-        // comes from its last times, so a cut shows only in its size.
+      } else if (cut_inside_a_packet()) {
+        // A transport stream's duration comes from its last times, so a
+        // cut shows only in its size.
         set_fault(vantor_result_io_error, "the file is truncated: it ends inside a transport "
                                           "packet after " + std::to_string(packets_read) + " samples");
       } else if (std::optional<int64_t> end = expected_end();
-                 !is_flv && info.frame_count == 0 && end && max_pts_end &&
+                 policy.duration_shows_a_cut && info.frame_count == 0 && end && max_pts_end &&
                  saturated_add(*max_pts_end, std::max<int64_t>(max_packet_duration, 1)) < *end) {
         // Containers that announce no sample count (Matroska) end quietly
         // when cut; their duration still tells. A cut inside the last
@@ -346,17 +425,16 @@ bool file_sample_source_t::impl_t::read_packet() {
     if (result < 0) {
       at_end = true;
       set_fault(vantor_result_io_error, "cannot read sample " + std::to_string(packets_read) +
-                                            " (the file may be truncated): " + av_error_text(result));
+                                            " (the file may be truncated): " + libav::error_text(result));
       return false;
     }
     if (packet->stream_index != stream->index) {
       av_packet_unref(packet.get());
       continue;
     }
-    // A transport stream can be cut anywhere: the pictures before its first
-    // keyframe refer to pictures that are not there. (Other containers start
-    // at a keyframe, or at a recovery point that libavformat may not flag.)
-    keyframe_seen = keyframe_seen || !is_mpegts || (packet->flags & AV_PKT_FLAG_KEY) != 0;
+    // Other containers start at a keyframe, or at a recovery point that
+    // libavformat may not flag.
+    keyframe_seen = keyframe_seen || !policy.may_start_mid_gop || (packet->flags & AV_PKT_FLAG_KEY) != 0;
     if (!keyframe_seen) {
       ++packets_read;
       av_packet_unref(packet.get());
@@ -376,7 +454,7 @@ bool file_sample_source_t::impl_t::read_packet() {
                                                                  static_cast<size_t>(packet->size));
     av_packet_unref(packet.get());
 
-    if (derive_raw_times) {
+    if (policy.times_from_durations) {
       if (queued.duration <= 0) queued.duration = raw_frame_duration;
       if (queued.duration <= 0) {
         set_fault(vantor_result_check_failed, "sample " + std::to_string(queued.number) +
@@ -428,10 +506,7 @@ void file_sample_source_t::impl_t::prime() {
   first_unshifted_dts = first;
   shift = first < 0 ? checked(sub_ticks(0, first), "the shift of the first decode time") : 0;
   first_dts = segment_first_dts = static_cast<uint64_t>(first + shift);
-  // Only MP4/MOV edit lists and Matroska put pictures before time 0 that are
-  // not shown; elsewhere (MPEG-TS near its clock's wrap) a negative time is
-  // just a time, and every picture is shown.
-  if (is_mov || is_matroska) presentation_start = static_cast<uint64_t>(shift);
+  if (policy.hides_pictures_before_time_0) presentation_start = static_cast<uint64_t>(shift);
 }
 
 // Derives the decode times left unset before the first known one.
@@ -489,7 +564,7 @@ void file_sample_source_t::impl_t::settle_front() {
 }
 
 bool file_sample_source_t::impl_t::can_seek() const {
-  return (is_mov || is_matroska) && !derive_raw_times && context->pb &&
+  return policy.seeks_by_index && context->pb &&
          (context->pb->seekable & AVIO_SEEKABLE_NORMAL) != 0 &&
          avformat_index_get_entries_count(stream) > 0;
 }
@@ -543,6 +618,7 @@ bool file_sample_source_t::impl_t::seek(uint64_t ticks) {
   if (!can_seek() || fault || ticks > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return false;
   std::optional<int64_t> const unshifted = sub_ticks(static_cast<int64_t>(ticks), shift);
   if (!unshifted) return false;
+  libav_log_scope_t const scope(log_context);
   int64_t target = *unshifted / tick_multiplier;
   for (int attempt = 0; attempt < 16; ++attempt) {
     if (av_seek_frame(context.get(), stream->index, target, AVSEEK_FLAG_BACKWARD) < 0) {
@@ -600,7 +676,7 @@ std::optional<full_sample_t> file_sample_source_t::impl_t::next_sample() {
   if (!current.dts) fail(vantor_result_check_failed, name + " has no decode time");
   // Matroska gives blocks before time 0 no presentation time; they are
   // decoded for the pictures after them and dropped after decoding.
-  if (!current.pts && !derive_raw_times && *current.dts < 0) current.pts = current.dts;
+  if (!current.pts && !policy.times_from_durations && *current.dts < 0) current.pts = current.dts;
   if (!current.pts) {
     fail(vantor_result_check_failed, name + " has no presentation time; put the stream in a container first, e.g. " +
                                          raw_example(stream->codecpar->codec_id));
@@ -616,14 +692,10 @@ std::optional<full_sample_t> file_sample_source_t::impl_t::next_sample() {
   if (queue.size() >= 2 && queue[1].dts) {
     duration = checked(sub_ticks(*queue[1].dts, dts), name + ": its duration");
     if (duration < 0) {
-      // libavformat lays the edits of an MP4 edit list one after the other
-      // in decode time, each from its keyframe: a second edit starts over.
       fail(vantor_result_check_failed, "decode times go backwards at sample " +
                                            std::to_string(queue[1].number) + " (" +
                                            std::to_string(*queue[1].dts) + " after " +
-                                           std::to_string(dts) + ")" +
-                                           (is_mov ? ": an edit list of several edits is not supported"
-                                                : ""));
+                                           std::to_string(dts) + ")" + policy.backward_times_cause);
     }
   } else if (current.duration > 0) {
     duration = current.duration;
@@ -658,8 +730,11 @@ file_sample_source_t::file_sample_source_t(std::unique_ptr<impl_t> impl) : impl_
 
 file_sample_source_t::~file_sample_source_t() = default;
 
-std::unique_ptr<file_sample_source_t> file_sample_source_t::open(const std::string& path) {
+std::unique_ptr<file_sample_source_t> file_sample_source_t::open(const std::string& path,
+                                                                log_context_t* log_context, uint64_t max_pixels) {
   auto impl = std::make_unique<impl_t>();
+  impl->log_context = log_context;
+  impl->max_pixels = max_pixels;
   impl->open(path);
   return std::unique_ptr<file_sample_source_t>(new file_sample_source_t(std::move(impl)));
 }
@@ -691,7 +766,7 @@ std::vector<uint64_t> file_sample_source_t::sync_sample_decode_times() const {
   std::vector<uint64_t> times;
   int const entries = impl.can_seek() ? avformat_index_get_entries_count(impl.stream) : 0;
   // Only a complete index has the decode time of every sample.
-  if (!impl.is_mov || impl.info.frame_count == 0 || static_cast<uint64_t>(entries) != impl.info.frame_count) {
+  if (!impl.policy.index_holds_decode_times || impl.info.frame_count == 0 || static_cast<uint64_t>(entries) != impl.info.frame_count) {
     return times;
   }
   for (int i = 0; i < entries; ++i) {
@@ -738,8 +813,8 @@ uint64_t file_sample_source_t::start_time() const noexcept {
 
 std::shared_ptr<const source_fault_t> file_sample_source_t::fault() const noexcept { return impl_->kept; }
 
-std::unique_ptr<sample_source_t> open_file_sample_source(const std::string& path) {
-  return file_sample_source_t::open(path);
+std::unique_ptr<sample_source_t> open_file_sample_source(const std::string& path, log_context_t* log_context) {
+  return file_sample_source_t::open(path, log_context);
 }
 
 }  // namespace vantor::sources

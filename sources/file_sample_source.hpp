@@ -9,17 +9,18 @@
 #include "exception.hpp"
 #include "trak.hpp"
 
+namespace vantor {
+class log_context_t;
+}
+
 namespace vantor::sources {
 
 // What the tool may want to know of the stream before it builds a chain:
 // refuse a pixel format early, or show progress.
 struct file_stream_info_t {
   std::string container;         // libavformat's demuxer name, e.g. "mov,mp4,m4a,3gp,3g2,mj2"
-  int stream_index = -1;         // of the video stream read
-  int pixel_format = -1;         // AVPixelFormat of the coded pictures; -1 when unknown
-  std::string pixel_format_name; // libav's name of it; empty when unknown
-  uint64_t duration = 0;         // in the track's timescale; 0 when unknown
-  double duration_seconds = 0;   // the same in seconds
+  std::string pixel_format_name; // libav's name of the coded pictures' format; empty when unknown
+  double duration_seconds = 0;   // the track's duration in seconds; 0 when unknown
   uint64_t frame_count = 0;      // samples the container announces; 0 when unknown
 };
 
@@ -64,9 +65,20 @@ struct source_fault_t {
 // sample before the damage is delivered, then read_sample() returns none and
 // the fault is kept in fault(), so that the pictures still inside a decoder
 // come out before the caller reports it.
+//
+// libavformat's own messages during the source's calls (opening, reading,
+// seeking, closing) go to the log context given to open(), and nowhere else:
+// errors, warnings and info as such, verbose and debug output as debug, the
+// rest as trace, as "libavformat: <text>" ("libavcodec: " for its probing
+// decoders). The context must outlive the source. Without one they go
+// wherever the process sends FFmpeg's log, as they always did.
 class file_sample_source_t final : public sample_source_t {
  public:
-  static std::unique_ptr<file_sample_source_t> open(const std::string& path);
+  // `max_pixels` (0: no limit) refuses, before anything is decoded, a
+  // video whose declared pictures are larger.
+  static std::unique_ptr<file_sample_source_t> open(const std::string& path,
+                                                    log_context_t* log_context = nullptr,
+                                                    uint64_t max_pixels = 0);
   ~file_sample_source_t() override;
 
   const trak_t& trak() const override;
@@ -122,6 +134,7 @@ class file_sample_source_t final : public sample_source_t {
   std::unique_ptr<impl_t> impl_;
 };
 
-std::unique_ptr<sample_source_t> open_file_sample_source(const std::string& path);
+std::unique_ptr<sample_source_t> open_file_sample_source(const std::string& path,
+                                                         log_context_t* log_context = nullptr);
 
 }  // namespace vantor::sources

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "exception.hpp"
+#include "libav/libav_helpers.hpp"
 
 namespace vantor::stages {
 
@@ -25,13 +26,9 @@ void check_choice(const picture_choice_t& choice) {
 }  // namespace
 
 uint64_t ticks_at_or_after(int64_t microseconds, uint32_t timescale) {
-  constexpr unsigned __int128 microseconds_per_second = 1'000'000;
   if (microseconds <= 0) return 0;
-  unsigned __int128 const ticks =
-      (static_cast<unsigned __int128>(microseconds) * timescale + microseconds_per_second - 1) /
-      microseconds_per_second;
-  constexpr auto latest = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
-  return ticks > latest ? latest : static_cast<uint64_t>(ticks);
+  return static_cast<uint64_t>(libav::rescale(microseconds, 1'000'000, timescale, libav::rounding_t::up)
+                                   .value_or(std::numeric_limits<int64_t>::max()));
 }
 
 unsigned luma_spread(const video::frame_t& frame) {
@@ -71,6 +68,7 @@ bool picture_picker_t::at_or_after(const video::frame_t& frame, int64_t microsec
 }
 
 std::optional<int64_t> picture_picker_t::mark(uint64_t index) const {
+  if (index > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return std::nullopt;
   if (choice_.every) {
     int64_t offset = 0;
     int64_t result = 0;
@@ -88,11 +86,25 @@ std::optional<int64_t> picture_picker_t::mark(uint64_t index) const {
 }
 
 void picture_picker_t::pass_marks_up_to(const video::frame_t& frame) {
-  // Marks closer together than the pictures all fall to the same picture.
-  while (std::optional<int64_t> const next = mark(mark_index_)) {
-    if (!at_or_after(frame, *next)) break;
-    ++mark_index_;
+  // Marks closer together than the pictures all fall to the same picture;
+  // after a jump in a file's clock, billions may. Marks only grow, so the
+  // first one still ahead is found by doubling and halving, not by steps.
+  auto const passed = [&](uint64_t index) {
+    std::optional<int64_t> const at = mark(index);
+    return at && at_or_after(frame, *at);
+  };
+  if (!passed(mark_index_)) return;
+  uint64_t low = mark_index_;  // passed
+  uint64_t high = low + 1;     // the first one ahead lies in (low, high]
+  for (uint64_t step = 1; passed(high); step *= 2) {
+    low = high;
+    high = low + step;
   }
+  while (high - low > 1) {
+    uint64_t const middle = low + (high - low) / 2;
+    (passed(middle) ? low : high) = middle;
+  }
+  mark_index_ = high;
 }
 
 video::frame_t picture_picker_t::end_frame(video::frame_t upstream_end) {

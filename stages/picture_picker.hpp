@@ -57,9 +57,6 @@ class picture_picker_t final : public video::frame_source_t {
                    picture_choice_t choice, wanted_from_t wanted_from = {});
   video::frame_t operator()() override;
 
-  uint64_t pictures_seen() const noexcept { return pictures_seen_; }
-  uint64_t pictures_chosen() const noexcept { return pictures_chosen_; }
-
  private:
   video::frame_t chose(video::frame_t frame);
   // Chooses the flat candidate after all, keeping `next` for a later pull.
@@ -80,7 +77,7 @@ class picture_picker_t final : public video::frame_source_t {
   std::optional<video::frame_t> held_;      // pulled, to be looked at again
   std::optional<video::frame_t> fallback_;  // the first, flat candidate of the current mark
   std::optional<video::frame_t> end_;       // once the range is over
-  uint64_t pictures_seen_ = 0;
+  uint64_t pictures_seen_ = 0;    // for the closing message
   uint64_t pictures_chosen_ = 0;
   uint64_t last_pts_ = 0;
   uint32_t last_timescale_ = 0;

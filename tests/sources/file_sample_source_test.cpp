@@ -250,15 +250,33 @@ TEST_F(file_sample_source, unreadable_files_name_the_file_and_the_cause) {
             "file_sample_source: " + garbage + ": cannot open the file: Invalid data found when processing input");
 }
 
+// Reference movies name the file that holds their samples in a data
+// reference, as a URL or a QuickTime alias; libavformat would read the
+// track from this file regardless, or skip it.
+TEST_F(file_sample_source, samples_in_another_file_are_refused_at_open) {
+  for (auto const& [name, other] : {std::pair{"corpus/external_url.mp4", "external_media.mp4"},
+                                    std::pair{"corpus/external_alias.mov", "external_media.mov"}}) {
+    std::string const path = testing::clip_path(name);
+    EXPECT_EQ(open_error(path, vantor_result_check_failed),
+              "file_sample_source: " + path + ": the video's samples are in another file (an external data "
+                  "reference to \"" + other + "\"); only files that hold their own samples are read");
+  }
+}
+
 TEST_F(file_sample_source, file_without_h264_or_hevc_video_is_refused) {
-  // A 1x1 BMP picture: a video stream, but not one we take.
+  std::string const mjpeg = testing::clip_path("corpus/other_codec_mjpeg.mkv");
+  EXPECT_EQ(open_error(mjpeg, vantor_result_check_failed),
+            "file_sample_source: " + mjpeg + ": no H.264 or HEVC video stream (streams: video mjpeg)");
+  // A 1x1 BMP picture: a video to libavformat's image demuxers, which no
+  // upload may reach.
   static const uint8_t bmp[] = {'B', 'M', 58, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 1, 0,
                                 0,   0,   1,  0, 0, 0, 1, 0, 24, 0, 0, 0,  0, 0, 4, 0, 0, 0, 0, 0,
                                 0,   0,   0,  0, 0, 0, 0, 0, 0,  0, 0, 0,  0, 0, 0, 0, 255, 0};
   std::string const path = (scratch_ / "picture.bmp").string();
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bmp), sizeof bmp);
   EXPECT_EQ(open_error(path, vantor_result_check_failed),
-            "file_sample_source: " + path + ": no H.264 or HEVC video stream (streams: video bmp)");
+            "file_sample_source: " + path + ": cannot open the file: it is none of the containers read here (" +
+                supported_containers_text + ")");
 }
 
 // A damaged file ends the samples; the fault is kept for the caller to report
@@ -309,11 +327,9 @@ TEST_F(file_sample_source, stream_info_for_the_tool) {
   auto source = sources::file_sample_source_t::open(testing::clip_path("hevc_422.mp4"));
   const sources::file_stream_info_t& info = source->stream_info();
   EXPECT_EQ(info.pixel_format_name, "yuv422p");
-  EXPECT_EQ(info.pixel_format, 4);
-  EXPECT_EQ(info.duration, clip("hevc_422.mp4").duration_ticks);
+  EXPECT_EQ(source->trak().duration, clip("hevc_422.mp4").duration_ticks);
   EXPECT_DOUBLE_EQ(info.duration_seconds, 5120.0 / 12800.0);
   EXPECT_EQ(info.container.rfind("mov", 0), 0u);
-  EXPECT_EQ(info.stream_index, 0);
 }
 
 }  // namespace

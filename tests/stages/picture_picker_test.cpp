@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,6 +62,22 @@ picked_t pick(picture_choice_t choice, std::vector<frame_t> frames = stream()) {
 }
 
 using times_t = std::vector<uint64_t>;
+
+// A clock that jumps by 4e9 s between two pictures (a crafted or broken
+// file) puts 4e8 marks of 10 s in the gap: they are passed at once, and the
+// picture after the jump is the next one chosen.
+TEST(picture_picker, a_jump_in_time_passes_every_mark_in_the_gap_at_once) {
+  uint64_t const jump = 4'000'000'000'000;  // ms
+  std::vector<frame_t> frames{picture(0), picture(100), picture(jump), picture(jump + 5'000), picture(jump + 10'000)};
+  picture_choice_t every;
+  every.every = 10'000'000;
+  log_context_t log(vantor_log_error);
+  auto pulls = std::make_shared<int>(0);
+  picture_picker_t picker(log, play(std::move(frames), end_frame(jump + 20'000), pulls), every);
+  times_t chosen;
+  for (frame_t frame = picker(); !frame.is_end_of_stream(); frame = picker()) chosen.push_back(frame.pts_);
+  EXPECT_EQ(chosen, (times_t{0, jump, jump + 10'000}));
+}
 
 TEST(picture_picker, marks_take_the_first_candidate_at_or_after_them) {
   picture_choice_t every;
@@ -152,6 +169,23 @@ TEST(picture_picker, luma_spread_and_inconsistent_choices) {
   EXPECT_TRUE(refused(both));
   EXPECT_TRUE(refused(count_without_end));
   EXPECT_TRUE(refused(backwards));
+}
+
+// A mark is reached by the first tick at or after it: rounded up, never
+// before 0, held at the largest int64_t rather than wrapping.
+TEST(picture_picker, microseconds_become_the_first_tick_at_or_after_them) {
+  EXPECT_EQ(ticks_at_or_after(1'000'000, 90'000), 90'000u);
+  EXPECT_EQ(ticks_at_or_after(1, 90'000), 1u);              // 0.09 ticks
+  EXPECT_EQ(ticks_at_or_after(1'000'001, 3), 4u);           // 3.000003 ticks
+  EXPECT_EQ(ticks_at_or_after(3'000'000'000'001, 12'800), 38'400'000'001u);  // past 32 bits
+  EXPECT_EQ(ticks_at_or_after(0, 12'800), 0u);
+  EXPECT_EQ(ticks_at_or_after(-40'000, 12'800), 0u);
+  EXPECT_EQ(ticks_at_or_after(1'000'000, 0), 0u);
+  uint64_t const latest = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+  EXPECT_EQ(ticks_at_or_after(std::numeric_limits<int64_t>::max(), 4'294'967'295u), latest);
+  int64_t const thousandth = std::numeric_limits<int64_t>::max() / 1000;
+  EXPECT_EQ(ticks_at_or_after(thousandth, 1'000'000'000), static_cast<uint64_t>(thousandth) * 1000);
+  EXPECT_EQ(ticks_at_or_after(thousandth + 1, 1'000'000'000), latest);
 }
 
 }  // namespace

@@ -103,9 +103,11 @@ TEST_F(tool_end_to_end, default_run_converts_the_bundled_clip_into_out) {
     EXPECT_EQ(info.height, 240) << file;
     EXPECT_FALSE(info.luma.empty()) << file << " does not decode";
   }
-  EXPECT_NE(result.out.find("75 pictures in "), std::string::npos) << result.out;
-  EXPECT_NE(result.out.find("out/000075.jpg"), std::string::npos) << result.out;
-  EXPECT_TRUE(result.err.empty()) << "progress on a non-terminal: " << result.err;
+  EXPECT_TRUE(result.out.empty()) << "standard output is for data: " << result.out;
+  EXPECT_EQ(result.err.rfind("vantor-transcode: 75 pictures in ", 0), 0u) << result.err;
+  EXPECT_NE(result.err.find("out/000075.jpg"), std::string::npos) << result.err;
+  EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1)
+      << "progress on a non-terminal: " << result.err;
 }
 
 TEST_F(tool_end_to_end, raw_output_matches_the_reference_decoder) {
@@ -272,7 +274,7 @@ TEST_F(tool_end_to_end, bad_inputs_exit_one_naming_file_and_cause) {
   expect_input_error(run({clip("hevc_422.mp4")}), clip("hevc_422.mp4"),
                      "unsupported pixel format yuv422p");
 
-  // A JPEG picture is a video to libavformat, but not H.264 or HEVC.
+  // A JPEG picture is a video to libavformat, but no container read here.
   ASSERT_EQ(run({clip("h264_mkv.mkv"), "-o", "j"}).status, 0);
   std::string const picture = (work_ / "j" / "000001.jpg").string();
   expect_input_error(run({picture, "-o", "k"}), picture, "H.264");
@@ -518,9 +520,9 @@ TEST_F(tool_end_to_end, gnu_parallel_runs_one_tool_per_input) {
   for (const std::string& name : names) {
     std::string const stem = fs::path(name).stem().string();
     EXPECT_EQ(jpegs("par/" + stem).size(), vantor::testing::find_clip(name).frames) << name;
-    EXPECT_NE(result.out.find("-> " + (work_ / "par" / stem / "000001.jpg").string()),
+    EXPECT_NE(result.err.find("-> " + (work_ / "par" / stem / "000001.jpg").string()),
               std::string::npos)
-        << result.out;
+        << result.err;
   }
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -114,6 +115,70 @@ TEST(tool_options, missing_values_unknown_options_and_two_inputs) {
   EXPECT_NE(usage_error({"a.mp4", "b.mp4"}).find("only one input"), std::string::npos);
 }
 
+TEST(tool_options, values_attach_with_an_equals_sign) {
+  tool_options_t const options =
+      parse({"--size=320x", "--output=thumbs", "--every=2.5s", "--vtt=a=b.vtt", "clip.mp4"});
+  ASSERT_TRUE(options.size);
+  EXPECT_EQ(options.size->width, 320u);
+  EXPECT_EQ(options.size->height, 0u);
+  EXPECT_EQ(options.output_dir, "thumbs");
+  EXPECT_TRUE(options.output_dir_given);
+  EXPECT_EQ(options.every, 2'500'000);
+  EXPECT_EQ(options.vtt, "a=b.vtt") << "the value runs from the first '='";
+  EXPECT_EQ(parse({"--", "--size=2x2"}).input, "--size=2x2");
+
+  EXPECT_EQ(usage_error({"--output="}), "-o needs a folder name");
+  EXPECT_EQ(usage_error({"--size=320"}).rfind("--size '320' is not a size", 0), 0u);
+  EXPECT_EQ(usage_error({"--fit=yes"}), "--fit takes no value");
+  EXPECT_EQ(usage_error({"--sise=2x2"}), "unknown option '--sise'");
+  EXPECT_EQ(usage_error({"--=x"}), "unknown option '--=x'");
+}
+
+// Each option that needs or excludes another, with the exact words people see.
+TEST(tool_options, combinations_are_refused_with_their_reason) {
+  struct case_t {
+    std::vector<const char*> arguments;
+    std::string message;
+  };
+  std::string const no_tiles = "--sprite needs the tile size: give --size WxH as well";
+  std::string const one_side = " needs both sides of --size; one side alone already keeps the aspect ratio";
+  for (const case_t& c : std::vector<case_t>{
+           {{"--batch", "l", "--raw", "x.yuv"},
+            "--raw writes one file and does not combine with --batch; batch mode writes JPEG folders "
+            "under -o DIR"},
+           {{"--batch", "l", "--threads", "2"},
+            "--threads is for one input; --batch runs --jobs inputs at once"},
+           {{"a.mp4", "--jobs", "2"},
+            "--jobs sets how many inputs of --batch LIST run at once; give --batch"},
+           {{"--batch", "l", "--mp4", "t.mp4"}, "--mp4 names one file and does not combine with --batch"},
+           {{"--batch", "l", "--vtt", "i.vtt"}, "--vtt names one file and does not combine with --batch"},
+           {{"--every", "1s", "--count", "3"},
+            "--every and --count both set the marks; give only one of them"},
+           {{"--start", "1:30", "--end", "90"}, "--end 0:01:30.000 is not after --start 0:01:30.000"},
+           {{"--size", "320x", "--fit"}, "--fit" + one_side},
+           {{"--size", "x180", "--rect", "0,0,2,2"}, "--rect" + one_side},
+           {{"--size", "640x480", "--rect", "0,0,2,2", "--fit"},
+            "--rect and --fit both place the picture; give only one of them"},
+           {{"--fit"}, "--fit places the picture inside --size WxH; give --size as well"},
+           {{"--size", "640x480", "--rect", "2,0,640,480"},
+            "--rect 2,0,640,480 lies outside the 640x480 frame of --size"},
+           {{"--raw", "x.yuv", "--quality", "50"},
+            "--quality sets the JPEG quality and has no effect with --raw"},
+           {{"--raw", "x.yuv", "--vtt", "i.vtt"}, "--vtt goes with JPEG output, not with --raw"},
+           {{"--raw", "x.yuv", "--size", "2x2", "--sprite", "2x2"},
+            "--sprite goes with JPEG output, not with --raw"},
+           {{"--sprite", "2x2"}, no_tiles},
+           {{"--size", "320x", "--sprite", "2x2"}, no_tiles},
+           {{"--raw", "x.yuv", "--output", "dir"},
+            "-o names the JPEG folder and has no effect with --raw"},
+           {{"--every", "0"}, "--every 0: the interval must be above 0"},
+           {{"--start", "soon"},
+            "--start 'soon' is not a time; write e.g. 10s, 2.5s, 500ms, 1m, 7 (seconds) or 00:01:30.500"},
+           {{""}, "the input file name is empty"}}) {
+    EXPECT_EQ(usage_error(c.arguments), c.message) << c.arguments[0];
+  }
+}
+
 TEST(tool_options, batch_jobs_and_version) {
   tool_options_t const batch = parse({"--batch", "list.txt", "--jobs", "3", "-o", "thumbs"});
   EXPECT_EQ(batch.batch_list, "list.txt");
@@ -163,20 +228,33 @@ TEST(batch_list, output_folders_are_unique_in_list_order) {
                                                "out/input~2"}));
 }
 
-TEST(batch_json, strings_are_escaped_and_always_valid_utf8) {
-  using vantor::tools::json_string;
-  EXPECT_EQ(json_string("plain/a.mp4"), "\"plain/a.mp4\"");
-  EXPECT_EQ(json_string("q\"b\\s/"), "\"q\\\"b\\\\s/\"");
-  EXPECT_EQ(json_string("t\tn\nr\rb\bf\f"), "\"t\\tn\\nr\\rb\\bf\\f\"");
-  EXPECT_EQ(json_string(std::string("\x01\x1f\x7f\0", 4)), "\"\\u0001\\u001f\\u007f\\u0000\"");
-  // Well-formed UTF-8 passes unchanged: 2, 3 and 4 bytes.
-  EXPECT_EQ(json_string("\xc3\xa9\xe2\x82\xac\xf0\x9f\x8e\x9e"), "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x8e\x9e\"");
-  // Latin-1, an overlong '/', a surrogate, beyond U+10FFFF, cut short.
-  EXPECT_EQ(json_string("\xe9t\xe9"), "\"\\ufffdt\\ufffd\"");
-  EXPECT_EQ(json_string("\xc0\xaf"), "\"\\ufffd\\ufffd\"");
-  EXPECT_EQ(json_string("\xed\xa0\x80"), "\"\\ufffd\\ufffd\\ufffd\"");
-  EXPECT_EQ(json_string("\xf4\x90\x80\x80"), "\"\\ufffd\\ufffd\\ufffd\\ufffd\"");
-  EXPECT_EQ(json_string("a\xe2\x82"), "\"a\\ufffd\\ufffd\"");
+TEST(batch_json, lines_keep_their_form_and_any_name_stays_inside_one_valid_line) {
+  using vantor::tools::batch_json_line;
+  batch_input_t input{"a/x.mp4", 1, "out/x.mp4"};
+  std::string const names = R"({"path":"a/x.mp4","line":1,"output":"out/x.mp4",)";
+  vantor::tools::transcode_outcome_t done;
+  done.summary.pictures = 75;
+  EXPECT_EQ(batch_json_line(input, done, 0.0523),
+            names + R"("status":0,"pictures":75,"seconds":0.052,"message":null})" + "\n");
+  vantor::tools::transcode_outcome_t failed;
+  failed.failed = true;
+  failed.message = "a/x.mp4: cannot open the file: No such file or directory";
+  EXPECT_EQ(batch_json_line(input, failed, 0.001),
+            names + R"("status":1,"pictures":0,"seconds":0.001,)" +
+                R"("message":"cannot open the file: No such file or directory"})" + "\n");
+  done.summary.interrupted = true;
+  EXPECT_EQ(batch_json_line(input, done, 2),
+            names + R"("status":130,"pictures":75,"seconds":2.0,"message":"interrupted"})" + "\n");
+
+  // Quotes, backslashes and control characters are escaped; UTF-8 passes as
+  // it is; Latin-1, an overlong '/' and a cut sequence become U+FFFD.
+  std::string const escaped = std::string("q\"b\\s/\t\n\x01\x1f\x7f\0", 11) + "\xc3\xa9\xf0\x9f\x8e\x9e";
+  input.path = escaped + "\xe9t" + "\xc0\xaf" + "a\xe2\x82";
+  std::string const line = batch_json_line(input, done, 1);
+  EXPECT_EQ(line.find('\n'), line.size() - 1) << line;
+  EXPECT_EQ(line.rfind(R"({"path":"q\"b\\s/\t\n\u0001\u001f)", 0), 0u) << line;
+  std::string const fffd = "\xef\xbf\xbd";
+  EXPECT_EQ(nlohmann::json::parse(line)["path"], escaped + fffd + "t" + fffd + fffd + "a" + fffd);
 }
 
 TEST(tool_options, help_mentions_every_option_with_its_default) {
@@ -186,7 +264,9 @@ TEST(tool_options, help_mentions_every_option_with_its_default) {
                              "--batch LIST", "--jobs N", "--version", "(default: the number of cores)",
                              "~2", "in the order the inputs finish", "parallel", "--sshlogin",
                              "(default: out)", "(default: the JPEG module's own, 30)",
-                             "(default: 1)", "Examples:"}) {
+                             "(default: 1)", "--start T", "--end T",
+                             "(default: the number of cores, at most 4)",
+                             "Standard output carries data only", "Examples:"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
 }

@@ -66,7 +66,7 @@ TEST(tool_sprite, every_tile_shows_the_picture_of_its_cue) {
       scratch.path(), {clip, "--every", "2s", "--keep-flat", "--size", "128x72", "--sprite", "2x2",
                        "--quality", "75", "-o", "thumbs/sheets", "--vtt", "thumbs/index.vtt"});
   ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_NE(result.out.find("6 pictures in "), std::string::npos) << result.out;  // not 2 sheets
+  EXPECT_NE(result.err.find("6 pictures in "), std::string::npos) << result.err;  // not 2 sheets
 
   // Six pictures on two sheets of four; the last two tiles stay black.
   std::vector<cue_t> const cues = read_vtt(scratch.path() / "thumbs/index.vtt");

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -12,8 +13,11 @@
 #include <system_error>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "interruption.hpp"
 #include "log_context.hpp"
+#include "printable_text.hpp"
 
 namespace vantor::tools {
 
@@ -23,37 +27,6 @@ bool is_blank(const std::string& line) {
   return std::all_of(line.begin(), line.end(), [](char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
   });
-}
-
-// The length of the UTF-8 sequence at text[at], or 0 when it is not one
-// (overlong forms, surrogates and values above U+10FFFF included).
-size_t utf8_length(std::string_view text, size_t at) {
-  auto const byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  unsigned char const lead = byte(at);
-  size_t length = 0;
-  uint32_t value = 0;
-  if (lead < 0x80) return 1;
-  if (lead >= 0xc2 && lead <= 0xdf) {
-    length = 2;
-    value = lead & 0x1f;
-  } else if (lead >= 0xe0 && lead <= 0xef) {
-    length = 3;
-    value = lead & 0x0f;
-  } else if (lead >= 0xf0 && lead <= 0xf4) {
-    length = 4;
-    value = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size()) return 0;
-  for (size_t i = 1; i < length; ++i) {
-    if ((byte(at + i) & 0xc0) != 0x80) return 0;
-    value = (value << 6) | (byte(at + i) & 0x3f);
-  }
-  bool const overlong = (length == 3 && value < 0x800) || (length == 4 && value < 0x10000);
-  bool const surrogate = value >= 0xd800 && value <= 0xdfff;
-  if (overlong || surrogate || value > 0x10ffff) return 0;
-  return length;
 }
 
 // The failure without the input's name in front: the line names it already.
@@ -66,9 +39,8 @@ std::string cause_of(const batch_input_t& input, const std::string& message) {
 // The components' messages of one chain, on standard error with the input's
 // name, so that the lines of chains running at once can be told apart.
 log_context_t::sink_t chain_sink(const std::string& path) {
-  return [path, sink = log_context_t::stderr_sink()](vantor_log_level_t level, std::string_view text) {
-    sink(level, path + ": " + std::string(text));
-  };
+  return [prefix = printable(path) + ": ", sink = log_context_t::stderr_sink()](
+             vantor_log_level_t level, std::string_view text) { sink(level, prefix + std::string(text)); };
 }
 
 }  // namespace
@@ -119,57 +91,21 @@ void assign_output_folders(std::vector<batch_input_t>& inputs, const std::string
   }
 }
 
-std::string json_string(std::string_view text) {
-  std::string json = "\"";
-  json.reserve(text.size() + 2);
-  for (size_t at = 0; at < text.size();) {
-    char const c = text[at];
-    size_t const length = utf8_length(text, at);
-    if (length == 0) {
-      json += "\\ufffd";
-      ++at;
-      continue;
-    }
-    if (length > 1) {
-      json.append(text, at, length);
-      at += length;
-      continue;
-    }
-    ++at;
-    switch (c) {
-      case '"': json += "\\\""; break;
-      case '\\': json += "\\\\"; break;
-      case '\b': json += "\\b"; break;
-      case '\f': json += "\\f"; break;
-      case '\n': json += "\\n"; break;
-      case '\r': json += "\\r"; break;
-      case '\t': json += "\\t"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-          char escape[8];
-          std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-          json += escape;
-        } else {
-          json += c;
-        }
-    }
-  }
-  return json + "\"";
-}
-
 std::string batch_json_line(const batch_input_t& input, const transcode_outcome_t& outcome,
                             double seconds) {
-  char numbers[96];
-  std::snprintf(numbers, sizeof numbers, ",\"status\":%d,\"pictures\":%llu,\"seconds\":%.3f",
-                outcome.failed ? 1 : outcome.summary.interrupted ? exit_interrupted : 0,
-                static_cast<unsigned long long>(outcome.summary.pictures),
-                seconds);
-  return "{\"path\":" + json_string(input.path) + ",\"line\":" + std::to_string(input.line) +
-         ",\"output\":" + json_string(input.output_dir) + numbers + ",\"message\":" +
-         (outcome.failed                ? json_string(cause_of(input, outcome.message))
-          : outcome.summary.interrupted ? json_string("interrupted")
-                                        : std::string("null")) +
-         "}\n";
+  nlohmann::ordered_json line{
+      {"path", input.path},
+      {"line", input.line},
+      {"output", input.output_dir},
+      {"status", outcome.failed ? 1 : outcome.summary.interrupted ? exit_interrupted : 0},
+      {"pictures", outcome.summary.pictures},
+      {"seconds", std::round(seconds * 1000) / 1000},  // to the millisecond, e.g. 0.052
+      {"message", nullptr}};
+  if (outcome.failed) line["message"] = cause_of(input, outcome.message);
+  else if (outcome.summary.interrupted) line["message"] = "interrupted";
+  // File names need not be UTF-8: a byte that is not becomes U+FFFD, so
+  // the line stays valid JSON and names the rest of the path.
+  return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
 batch_totals_t run_batch(const std::vector<batch_input_t>& inputs, const tool_options_t& options,
@@ -178,12 +114,17 @@ batch_totals_t run_batch(const std::vector<batch_input_t>& inputs, const tool_op
   totals.inputs = inputs.size();
   std::atomic<size_t> next{0};
   std::mutex totals_mutex;  // guards `totals` and `out`
+  unsigned const wanted = static_cast<unsigned>(std::min<size_t>(std::max(jobs, 1u), inputs.size()));
+  // Chains that already use every core would only contend with a decoding
+  // thread of their own.
+  bool const decode_ahead = wanted < std::max(std::thread::hardware_concurrency(), 1u);
 
   auto const convert = [&](const batch_input_t& input) {
     transcode_job_t job;
     job.input = input.path;
     job.options = options;
     job.options.output_dir = input.output_dir;
+    job.decode_ahead = decode_ahead;
     log_context_t log_context(options.log_level, chain_sink(input.path));
     auto const start = std::chrono::steady_clock::now();
     transcode_outcome_t const outcome = transcode_one(job, log_context, modules);
@@ -204,7 +145,7 @@ batch_totals_t run_batch(const std::vector<batch_input_t>& inputs, const tool_op
       try {
         convert(inputs[i]);
       } catch (const std::exception& e) {  // out of memory composing the line
-        std::fprintf(stderr, "vantor-transcode: %s: %s\n", inputs[i].path.c_str(), e.what());
+        std::fprintf(stderr, "vantor-transcode: %s: %s\n", printable(inputs[i].path).c_str(), e.what());
         std::lock_guard<std::mutex> lock(totals_mutex);
         ++totals.failed;
         totals.output_failed = true;
@@ -212,7 +153,6 @@ batch_totals_t run_batch(const std::vector<batch_input_t>& inputs, const tool_op
     }
   };
 
-  unsigned const wanted = static_cast<unsigned>(std::min<size_t>(std::max(jobs, 1u), inputs.size()));
   std::vector<std::thread> threads;
   threads.reserve(wanted);
   // This thread is one of the workers.

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <istream>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "plugin_set.hpp"
@@ -34,12 +33,9 @@ std::vector<batch_input_t> read_batch_list(const std::string& list);
 // whose NAME is taken gets the first free NAME~2, NAME~3, ...
 void assign_output_folders(std::vector<batch_input_t>& inputs, const std::string& output_dir);
 
-// `text` as a JSON string, quotes included. Bytes that are not UTF-8 (file
-// names need not be) become U+FFFD, so that the line stays valid JSON.
-std::string json_string(std::string_view text);
-
 // The JSON line of a finished input, newline included:
 // {"path":..,"line":..,"output":..,"status":0|1,"pictures":..,"seconds":..,"message":..|null}
+// Bytes of a name that are not UTF-8 become U+FFFD.
 std::string batch_json_line(const batch_input_t& input, const transcode_outcome_t& outcome,
                             double seconds);
 

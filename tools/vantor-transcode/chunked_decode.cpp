@@ -25,9 +25,14 @@ struct chunk_result_t {
 
 class chunk_runner_t {
  public:
-  chunk_runner_t(const std::string& path, const std::vector<uint64_t>& starts, unsigned threads,
-                 const chunk_chain_t& chain)
-      : path_(path), starts_(starts), threads_(threads), chain_(chain), results_(starts.size()) {}
+  chunk_runner_t(const std::string& path, log_context_t& log_context, const std::vector<uint64_t>& starts,
+                 unsigned threads, const chunk_chain_t& chain)
+      : path_(path),
+        log_context_(log_context),
+        starts_(starts),
+        threads_(threads),
+        chain_(chain),
+        results_(starts.size()) {}
 
   void run(const std::function<bool(timed_sample_t)>& write) {
     std::vector<std::thread> workers;
@@ -81,7 +86,7 @@ class chunk_runner_t {
     std::unique_ptr<sources::file_sample_source_t> file;
     while (std::optional<size_t> const chunk = next_chunk()) {
       try {
-        if (!file) file = sources::file_sample_source_t::open(path_);
+        if (!file) file = sources::file_sample_source_t::open(path_, &log_context_);
         decode_chunk(*file, *chunk);
       } catch (...) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -121,6 +126,7 @@ class chunk_runner_t {
   }
 
   std::string const path_;
+  log_context_t& log_context_;
   std::vector<uint64_t> const& starts_;
   unsigned const threads_;
   const chunk_chain_t& chain_;
@@ -143,10 +149,11 @@ std::vector<uint64_t> chunk_starts(const sources::file_sample_source_t& source, 
   return starts;
 }
 
-void run_chunked(const std::string& path, const std::vector<uint64_t>& starts, unsigned threads,
+void run_chunked(const std::string& path, log_context_t& log_context, const std::vector<uint64_t>& starts,
+                 unsigned threads,
                  const chunk_chain_t& chain, const std::function<bool(timed_sample_t)>& write) {
   VANTOR_CHECK(threads > 0 && !starts.empty());
-  chunk_runner_t(path, starts, threads, chain).run(write);
+  chunk_runner_t(path, log_context, starts, threads, chain).run(write);
 }
 
 }  // namespace vantor::tools

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "log_context.hpp"
 #include "sources/file_sample_source.hpp"
 #include "transcode/video_base.hpp"
 
@@ -38,11 +39,13 @@ struct timed_sample_t {
   full_sample_t sample;
 };
 
-// Runs the chunks on `threads` threads and hands each sample to `write` on
-// the calling thread, in order; `write` returns false to stop there. A
+// Runs the chunks on `threads` threads, each reading the file itself
+// (libavformat's messages go to `log_context`), and hands each sample to
+// `write` on the calling thread, in order; `write` returns false to stop there. A
 // failure in a chunk comes out (as thrown) after every sample of the chunks
 // before it has been written.
-void run_chunked(const std::string& path, const std::vector<uint64_t>& starts, unsigned threads,
+void run_chunked(const std::string& path, log_context_t& log_context, const std::vector<uint64_t>& starts,
+                 unsigned threads,
                  const chunk_chain_t& chain, const std::function<bool(timed_sample_t)>& write);
 
 }  // namespace vantor::tools

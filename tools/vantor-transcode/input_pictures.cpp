@@ -5,10 +5,12 @@
 #include <utility>
 
 #include "exception.hpp"
+#include "libav/libav_helpers.hpp"
 #include "plugin_set.hpp"
 #include "stages/picture_picker.hpp"
 #include "stages/presentation_window.hpp"
 #include "stages/sample_trace.hpp"
+#include "stages/stop_gate.hpp"
 #include "time_value.hpp"
 
 namespace vantor::tools {
@@ -22,14 +24,6 @@ bool is_supported_pixel_format(const std::string& name) {
          name == "nv12";
 }
 
-// `ticks` of `timescale` in microseconds (rounded down); none when that
-// does not fit or there is no timescale.
-std::optional<int64_t> microseconds_of(uint64_t ticks, uint32_t timescale) {
-  if (timescale == 0) return std::nullopt;
-  unsigned __int128 const scaled = static_cast<unsigned __int128>(ticks) * 1'000'000 / timescale;
-  if (scaled > static_cast<unsigned __int128>(std::numeric_limits<int64_t>::max())) return std::nullopt;
-  return static_cast<int64_t>(scaled);
-}
 
 // The video's length in microseconds; none when the file does not say.
 std::optional<int64_t> duration_microseconds(const trak_t& trak) {
@@ -65,16 +59,21 @@ stages::picture_choice_t picture_choice(const tool_options_t& options, const tra
 
 }  // namespace
 
+std::optional<int64_t> microseconds_of(uint64_t ticks, uint32_t timescale) {
+  if (ticks > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return std::nullopt;
+  return libav::rescale(static_cast<int64_t>(ticks), timescale, 1'000'000, libav::rounding_t::down);
+}
+
 std::string input_cause(const std::string& path, const std::string& message) {
   std::string const prefix = "file_sample_source: " + path + ": ";
   if (message.compare(0, prefix.size(), prefix) == 0) return message.substr(prefix.size());
   return message;
 }
 
-opened_input_t open_input(const std::string& path) {
+opened_input_t open_input(const std::string& path, uint64_t max_pixels, log_context_t& log_context) {
   opened_input_t input;
   try {
-    input.source = sources::file_sample_source_t::open(path);
+    input.source = sources::file_sample_source_t::open(path, &log_context, max_pixels);
   } catch (const exception& e) {
     throw input_error_t(path + ": " + input_cause(path, e.what()));
   }
@@ -92,11 +91,13 @@ opened_input_t open_input(const std::string& path) {
   return input;
 }
 
-decoder_factory_t decoder_factory(host_context_t& host, plugin_set_t& modules, const opened_input_t& input) {
+decoder_factory_t decoder_factory(host_context_t& host, plugin_set_t& modules, const opened_input_t& input,
+                                  std::function<bool()> stop) {
   bool const is_avc = input.trak.codec == codec_t::avc;
   const char* const decoder_name = is_avc ? avc_decoder_name : hvc_decoder_name;
   video_decoder_plugin_t const decoder = is_avc ? modules.avc_decoder() : modules.hvc_decoder();
-  return [&host, decoder, decoder_name](std::unique_ptr<sample_source_t> samples) {
+  return [&host, decoder, decoder_name, stop = std::move(stop)](std::unique_ptr<sample_source_t> samples) {
+    samples = std::make_unique<stages::stop_gate_t>(std::move(samples), stop);
     return decoder.create(host, std::make_unique<stages::sample_trace_t>(std::move(samples), host.log_context),
                           transcoder_config_t{decoder_name, {}});
   };

@@ -8,11 +8,6 @@ namespace vantor::tools {
 void install_interrupt_handler();
 bool interrupt_requested() noexcept;
 
-// Called once per picture written. With VANTOR_TRANSCODE_INTERRUPT_AFTER=N in
-// the environment, the process sends itself SIGINT after the N-th, so that
-// tests interrupt a run at a known picture through the real handler.
-void note_picture_written();
-
 // Exit status of an interrupted run (128 + SIGINT), as shells report it.
 inline constexpr int exit_interrupted = 130;
 

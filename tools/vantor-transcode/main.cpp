@@ -15,8 +15,10 @@
 
 #include "batch_run.hpp"
 #include "interruption.hpp"
+#include "memory_ceiling.hpp"
 #include "log_context.hpp"
 #include "plugin_set.hpp"
+#include "printable_text.hpp"
 #include "tool_locations.hpp"
 #include "tool_options.hpp"
 #include "tool_version.hpp"
@@ -28,14 +30,21 @@ constexpr int exit_done = 0;
 constexpr int exit_failed = 1;
 constexpr int exit_usage = 2;
 
+// Standard output is for data alone (raw planes, batch JSON lines): every
+// line for people goes to standard error, as with ffmpeg. File names in it
+// are made printable.
+void say(const std::string& message) {
+  std::fprintf(stderr, "vantor-transcode: %s\n", vantor::tools::printable(message).c_str());
+}
+
 int fail(const std::string& message) {
-  std::fprintf(stderr, "vantor-transcode: %s\n", message.c_str());
+  say(message);
   return exit_failed;
 }
 
 int usage_failure(const std::string& message) {
-  std::fprintf(stderr, "vantor-transcode: %s\nTry 'vantor-transcode --help' for more information.\n",
-               message.c_str());
+  say(message);
+  std::fputs("Try 'vantor-transcode --help' for more information.\n", stderr);
   return exit_usage;
 }
 
@@ -55,16 +64,14 @@ int run_single(const vantor::tools::tool_options_t& options, vantor::tools::plug
     mallopt(M_MMAP_THRESHOLD, 64 << 20);
     mallopt(M_TRIM_THRESHOLD, 128 << 20);
   }
-  bool const raw_to_stdout = options.raw && *options.raw == "-";
-  // A reader that stops early (ffplay closed) must end the run with an
-  // error message rather than a signal.
-  if (raw_to_stdout) std::signal(SIGPIPE, SIG_IGN);
+  // A reader of raw planes that stops early (ffplay closed) must end the
+  // run with an error message rather than a signal.
+  if (options.raw && *options.raw == "-") std::signal(SIGPIPE, SIG_IGN);
 
   vantor::log_context_t log_context(options.log_level);
   transcode_outcome_t const outcome = transcode_one(job, log_context, modules);
   if (outcome.failed) return fail(outcome.message);
-  std::fprintf(raw_to_stdout ? stderr : stdout, "vantor-transcode: %s%s\n",
-               outcome.summary.interrupted ? "interrupted: " : "", summary_line(outcome.summary).c_str());
+  say((outcome.summary.interrupted ? "interrupted: " : "") + summary_line(outcome.summary));
   return outcome.summary.interrupted ? exit_interrupted : exit_done;
 }
 
@@ -113,12 +120,13 @@ int main(int argc, char** argv) {
   }
 
   install_interrupt_handler();
+  bound_libav_allocations(options);
   try {
     plugin_set_t modules(options.plugins_dir.empty() ? default_plugins_folder() : options.plugins_dir);
     if (options.version) {
       std::string problem;
       std::printf("%s\n", version_text(modules, &problem).c_str());
-      if (!problem.empty()) std::fprintf(stderr, "vantor-transcode: %s\n", problem.c_str());
+      if (!problem.empty()) say(problem);
       return exit_done;
     }
     if (options.batch_list) return run_batch_mode(options, batch, modules);

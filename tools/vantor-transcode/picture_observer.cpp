@@ -1,7 +1,5 @@
 #include "picture_observer.hpp"
 
-#include "interruption.hpp"
-
 namespace vantor::tools {
 
 namespace {
@@ -13,10 +11,7 @@ std::string size_text(uint32_t width, uint32_t height) {
 }  // namespace
 
 bool picture_observer_t::operator()(const video::frame_t& frame) {
-  if (interrupt_requested()) {
-    interrupted_ = true;
-    return false;
-  }
+  if (limits_.stop_requested()) return false;
   if (pictures_ == 0) {
     first_pts_ = frame.pts_;
     width_ = frame.width_;

@@ -5,22 +5,23 @@
 #include <string>
 
 #include "progress_meter.hpp"
+#include "run_limits.hpp"
 #include "transcode/video_base.hpp"
 
 namespace vantor::tools {
 
 // Watches the pictures of a chain through a tap: counts them for the
-// progress line, sees Ctrl-C between any two, and, where no resize filter
+// progress line, sees the run's limits between any two, and, where no resize filter
 // makes every picture the same size, ends the pictures at a size change (a
 // JPEG track has one picture size); `stop_reason` says why.
 class picture_observer_t {
  public:
   picture_observer_t(progress_meter_t& progress, bool needs_constant_size,
-                     std::optional<std::string>& stop_reason, bool& interrupted)
+                     std::optional<std::string>& stop_reason, const run_limits_t& limits)
       : progress_(progress),
         needs_constant_size_(needs_constant_size),
         stop_reason_(stop_reason),
-        interrupted_(interrupted) {}
+        limits_(limits) {}
 
   bool operator()(const video::frame_t& frame);
 
@@ -28,7 +29,7 @@ class picture_observer_t {
   progress_meter_t& progress_;
   bool needs_constant_size_;
   std::optional<std::string>& stop_reason_;
-  bool& interrupted_;
+  const run_limits_t& limits_;
   uint64_t pictures_ = 0;
   uint64_t first_pts_ = 0;
   uint32_t width_ = 0;

@@ -18,6 +18,10 @@ class usage_error_t : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// 8192x4320: every camera we know, and a bound on what a crafted header
+// can make the decoder allocate.
+inline constexpr uint64_t default_max_pixels = 8192ull * 4320;
+
 // What vantor-transcode was asked to do. Empty `input` and `plugins_dir`
 // mean the bundled clip and the plug-in folder next to the executable.
 struct tool_options_t {
@@ -40,6 +44,10 @@ struct tool_options_t {
   std::optional<unsigned> jobs;           // with batch_list; none: one per core
   std::optional<unsigned> threads;        // without batch_list; none: one per core, at most 4
 
+  // What one input may cost: time (none: no limit) and the largest picture.
+  std::optional<int64_t> timeout;  // microseconds
+  uint64_t max_pixels = default_max_pixels;
+
   // Which pictures to write; times in microseconds.
   std::optional<int64_t> every;
   std::optional<uint32_t> count;
@@ -51,6 +59,10 @@ struct tool_options_t {
   // Where else the JPEGs go.
   std::optional<std::string> vtt;       // a WebVTT index of the pictures
   std::optional<std::string> mp4;       // the JPEG samples as an MP4 track
+  std::optional<std::string> dash;       // the sheets as a DASH-IF thumbnail track (an MPD)
+  std::optional<std::string> dash_into;  // the video's MPD that --dash copies, the track added
+  std::optional<std::string> hls;        // the sheets as an HLS image playlist
+  std::optional<std::string> hls_into;   // a master playlist whose copy lists --hls
   std::optional<std::pair<uint32_t, uint32_t>> sprite;  // columns, rows of a sheet
   bool overwrite = false;               // replace an earlier run's series and files
 

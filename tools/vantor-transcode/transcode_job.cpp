@@ -1,5 +1,6 @@
 #include "transcode_job.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -9,7 +10,10 @@
 
 #include "chunked_decode.hpp"
 #include "exception.hpp"
-#include "interruption.hpp"
+#include "outputs/dash_thumbnails_sink.hpp"
+#include "outputs/hls_thumbnails_sink.hpp"
+#include "run_limits.hpp"
+#include "time_value.hpp"
 #include "outputs/jpeg_files_sink.hpp"
 #include "outputs/mp4_track_sink.hpp"
 #include "outputs/picture_writers.hpp"
@@ -23,15 +27,41 @@ namespace vantor::tools {
 
 namespace {
 
+// The grid the chosen pictures lie on, in the picker's own microseconds:
+// tiles of --every, or of the video's length over --count.
+outputs::thumbnail_grid_t thumbnail_grid(const tool_options_t& options, const opened_input_t& input) {
+  auto const microseconds = [&](uint64_t ticks) {
+    return static_cast<uint64_t>(microseconds_of(ticks, input.trak.media_timescale).value_or(0));
+  };
+  outputs::thumbnail_grid_t grid;
+  grid.origin = static_cast<int64_t>(microseconds(input.start_ticks));
+  grid.tile_numerator = options.every ? static_cast<uint64_t>(*options.every) : microseconds(input.trak.duration);
+  grid.tile_denominator = options.count.value_or(1);
+  grid.marks_mid_tile = !options.every;
+  return grid;
+}
+
 // Where the JPEG samples go, in the order each sample is written: the
 // numbered files first (the summary counts them), then every other output.
-void add_sinks(outputs::sink_list_t& sinks, const tool_options_t& options) {
+void add_sinks(outputs::sink_list_t& sinks, const tool_options_t& options, const opened_input_t& input) {
   const char* const pattern = options.sprite ? outputs::sheet_file_pattern : outputs::picture_file_pattern;
   sinks.add(std::make_unique<outputs::jpeg_files_sink_t>(options.output_dir, pattern, options.overwrite));
   if (options.vtt) {
     sinks.add(std::make_unique<outputs::webvtt_sink_t>(*options.vtt, options.output_dir, pattern, options.overwrite));
   }
   if (options.mp4) sinks.add(std::make_unique<outputs::mp4_track_sink_t>(*options.mp4, options.overwrite));
+  auto const [columns, rows] = options.sprite.value_or(std::pair<uint32_t, uint32_t>{1, 1});
+  outputs::sheet_files_t const sheets{options.output_dir, pattern};
+  if (options.dash) {
+    sinks.add(std::make_unique<outputs::dash_thumbnails_sink_t>(*options.dash, options.dash_into, sheets,
+                                                                thumbnail_grid(options, input), columns, rows,
+                                                                options.overwrite));
+  }
+  if (options.hls) {
+    sinks.add(std::make_unique<outputs::hls_thumbnails_sink_t>(*options.hls, options.hls_into, sheets,
+                                                               thumbnail_grid(options, input), columns, rows,
+                                                               options.overwrite));
+  }
 }
 
 outputs::track_description_t track_of(const opened_input_t& input) {
@@ -45,7 +75,7 @@ outputs::track_description_t track_of(const opened_input_t& input) {
 struct drained_t {
   uint64_t pictures = 0;
   std::string output;  // where the pictures went
-  bool interrupted = false;
+  bool interrupted = false;  // by Ctrl-C; what was written is complete
   std::optional<std::string> stop_reason;  // the pictures ended early, and why
 };
 
@@ -122,16 +152,17 @@ struct run_t {
   opened_input_t& input;
   decoder_factory_t make_decoder;
   progress_meter_t& progress;
+  const run_limits_t& limits;
   uint64_t* written;
 
   const tool_options_t& options() const { return job.options; }
   // The stages every chain has.
   stage_plan_t plan() const { return stage_plan_t{host, plugins, options(), input.trak, false, {}, false}; }
-  // The one chain of the whole stream, its decoder on a thread of its own.
+  // The one chain of the whole stream.
   picture_stages_t one_chain(drained_t& drained, bool needs_constant_size) const {
     stage_plan_t plan = this->plan();
-    plan.decode_ahead = true;
-    plan.observer = picture_observer_t(progress, needs_constant_size, drained.stop_reason, drained.interrupted);
+    plan.decode_ahead = job.decode_ahead;
+    plan.observer = picture_observer_t(progress, needs_constant_size, drained.stop_reason, limits);
     plan.sheets = options().sprite.has_value();
     return build_picture_stages(plan, decoded_pictures(host, make_decoder, input, options(), job.input));
   }
@@ -172,10 +203,9 @@ void drain_parts(const run_t& run, const std::vector<uint64_t>& chunks, outputs:
       }};
   uint64_t ticks = 0;
   uint64_t end = 0;
-  run_chunked(run.job.input, chunks, run.job.decode_threads, chain, [&](timed_sample_t timed) {
-    if (interrupt_requested()) return !(drained.interrupted = true);
+  run_chunked(run.job.input, run.host.log_context, chunks, run.job.decode_threads, chain, [&](timed_sample_t timed) {
+    if (run.limits.stop_requested()) return false;
     sinks.take(timed.trak, timed.dts, timed.sample);
-    note_picture_written();
     ticks += timed.sample.duration();
     end = timed.dts + timed.sample.duration();
     run.progress.update(sinks.written(), static_cast<double>(ticks) / run.input.trak.media_timescale);
@@ -196,7 +226,6 @@ void drain_stream(const run_t& run, outputs::sink_list_t& sinks, drained_t& drai
   uint64_t dts = jpegs->first_dts();
   while (std::optional<full_sample_t> sample = jpegs->read_sample()) {
     sinks.take(jpegs->trak(), dts, *sample);
-    note_picture_written();
     dts += sample->duration();
   }
   drained.pictures = sinks.written();
@@ -211,7 +240,7 @@ void drain_stream(const run_t& run, outputs::sink_list_t& sinks, drained_t& drai
 
 drained_t drain_into_sinks(const run_t& run) {
   outputs::sink_list_t sinks(track_of(run.input));
-  add_sinks(sinks, run.options());
+  add_sinks(sinks, run.options(), run.input);
   written_report_t const report{run.written, [&] { return sinks.written(); }};
   drained_t drained;
   std::vector<uint64_t> const chunks = parallel_chunks(run.job, run.input);
@@ -230,10 +259,12 @@ transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log
                                   plugin_set_t& modules, uint64_t* written) {
   host_context_t host(log_context);
   output_plugins_t const plugins = load_output_plugins(job.options, modules);
-  opened_input_t input = open_input(job.input);
-  decoder_factory_t make_decoder = decoder_factory(host, modules, input);
+  run_limits_t const limits(job.options.timeout);
+  opened_input_t input = open_input(job.input, job.options.max_pixels, log_context);
+  decoder_factory_t make_decoder =
+      decoder_factory(host, modules, input, [&limits] { return limits.stop_requested(); });
   progress_meter_t progress(job.show_progress, input.info.duration_seconds);
-  run_t const run{job, host, plugins, input, std::move(make_decoder), progress, written};
+  run_t const run{job, host, plugins, input, std::move(make_decoder), progress, limits, written};
 
   drained_t drained;
   try {
@@ -246,7 +277,12 @@ transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log
     throw;
   }
   progress.finish();
+  drained.interrupted = limits.interrupted();
   if (drained.stop_reason) throw input_error_t(job.input + ": " + *drained.stop_reason);
+  if (limits.timed_out()) {
+    throw input_error_t(job.input + ": stopped at --timeout " + time_text(*job.options.timeout) + " after " +
+                        std::to_string(drained.pictures) + " pictures; the files written are complete");
+  }
   // A damaged file gives every picture before the damage, then fails.
   if (input.fault->error && !drained.interrupted) {
     throw input_error_t(job.input + ": " + input_cause(job.input, input.fault->error->what()));

@@ -24,6 +24,9 @@ struct transcode_job_t {
   // Threads that decode parts of the input at once (jobs that want every
   // picture, scaled, of an MP4); 1 decodes it as one stream.
   unsigned decode_threads = 1;
+  // The decoder on a thread of its own, ahead of scaling and encoding; a
+  // batch whose jobs already fill the cores gains nothing from it.
+  bool decode_ahead = true;
 };
 
 // Decodes `job.input` through the plug-in modules and writes JPEG files or
