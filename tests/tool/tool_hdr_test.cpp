@@ -227,6 +227,35 @@ TEST_F(tool_hdr, sprite_sheets_and_the_mp4_track_are_mapped_too) {
   }
 }
 
+TEST_F(tool_hdr, tonemap_off_keeps_the_decoded_values_and_raw_planes_are_mapped_only_when_asked) {
+  std::string const clip = corpus("hdr_pq.mp4");
+  ASSERT_EQ(run({clip, "--count", "1", "--quality", "95", "--tonemap", "off", "-o", "off"}).status, 0);
+  auto const off = measure(vantor::testing::decode_jpeg_rgb(bytes_of(scratch_.path() / "off/000001.jpg")), false);
+  EXPECT_LT(off[8][1], 170) << "PQ's reference white read as SDR is a dull grey";
+
+  // Luma at the middle of patch `index` of a raw picture, 8 or 10 bits.
+  auto const raw_luma = [](const std::string& bytes, int index, bool ten_bit) {
+    size_t const at = size_t(index / 8 * 64 + 32) * 512 + index % 8 * 64 + 32;
+    return ten_bit ? uint8_t(bytes[2 * at]) | uint8_t(bytes[2 * at + 1]) << 8 : int(uint8_t(bytes[at]));
+  };
+  auto const kept = run({clip, "--count", "1", "--raw", "kept.yuv"});
+  ASSERT_EQ(kept.status, 0) << kept.err;
+  EXPECT_NE(kept.err.find("yuv420p10le)"), std::string::npos) << kept.err;
+  std::string const kept_bytes = read_file(scratch_.path() / "kept.yuv");
+  EXPECT_EQ(kept_bytes.size(), 512u * 256 * 3);
+  EXPECT_NEAR(raw_luma(kept_bytes, 8, true), 64 + 876 * 0.58, 4) << "203 nits in PQ";
+  auto const mapped = run({clip, "--count", "1", "--raw", "mapped.yuv", "--tonemap", "auto"});
+  ASSERT_EQ(mapped.status, 0) << mapped.err;
+  EXPECT_NE(mapped.err.find(" yuv420p)"), std::string::npos) << mapped.err;
+  std::string const mapped_bytes = read_file(scratch_.path() / "mapped.yuv");
+  EXPECT_EQ(mapped_bytes.size(), 512u * 256 * 3 / 2);
+  EXPECT_NEAR(raw_luma(mapped_bytes, 8, false), 16 + 219 * 0.75, 4) << "reference white near 75 %";
+
+  auto const wrong = run({clip, "--tonemap", "maybe"});
+  EXPECT_EQ(wrong.status, 2);
+  EXPECT_NE(wrong.err.find("--tonemap 'maybe' is neither auto nor off"), std::string::npos) << wrong.err;
+}
+
 TEST_F(tool_hdr, dolby_vision_without_a_compatible_base_layer_is_refused) {
   auto const result = run({corpus("hdr_dv5.mp4"), "-o", "dv5"});
   EXPECT_EQ(result.status, 1);
