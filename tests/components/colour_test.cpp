@@ -5,7 +5,6 @@
 // the picture's range. The JPEGs are read with libjpeg-turbo.
 
 #include <gtest/gtest.h>
-#include <turbojpeg.h>
 
 #include <cstdlib>
 #include <iostream>
@@ -51,21 +50,6 @@ std::vector<uint8_t> jpeg_of(frame_t frame) {
   std::vector<full_sample_t> samples = read_all(*encoder);
   EXPECT_EQ(samples.size(), 1u);
   return samples.empty() ? std::vector<uint8_t>{} : payload(samples.front());
-}
-
-// RGB pixels as libjpeg-turbo decodes the JPEG (JFIF: BT.601, full range).
-std::vector<uint8_t> jpeg_to_rgb(const std::vector<uint8_t>& bytes, int& width, int& height) {
-  std::unique_ptr<void, int (*)(tjhandle)> handle(tjInitDecompress(), tjDestroy);
-  int subsampling = 0, colorspace = 0;
-  std::vector<uint8_t> rgb;
-  if (!handle || tjDecompressHeader3(handle.get(), bytes.data(), bytes.size(), &width, &height,
-                                     &subsampling, &colorspace) != 0)
-    return rgb;
-  rgb.resize(size_t(width) * height * 3);
-  if (tjDecompress2(handle.get(), bytes.data(), bytes.size(), rgb.data(), width, 0, height,
-                    TJPF_RGB, TJFLAG_ACCURATEDCT) != 0)
-    rgb.clear();
-  return rgb;
 }
 
 TEST(colour, full_range_luma_reaches_the_jpeg_unscaled) {
@@ -122,8 +106,9 @@ TEST(colour, flat_patches_come_back_as_their_rgb) {
     ASSERT_FALSE(frame.is_end_of_stream());
     EXPECT_EQ(frame.range_, range_t::limited);
     EXPECT_EQ(frame.matrix_, c.matrix);
-    int width = 0, height = 0;
-    std::vector<uint8_t> const rgb = jpeg_to_rgb(jpeg_of(std::move(frame)), width, height);
+    rgb_picture_t const picture = decode_jpeg_rgb(jpeg_of(std::move(frame)));
+    int const width = picture.width, height = picture.height;
+    std::vector<uint8_t> const& rgb = picture.rgb;
     ASSERT_FALSE(rgb.empty());
     int const side = width / 3 / 2 * 2;
     int const column_left[3] = {0, side, 2 * side};
@@ -270,24 +255,6 @@ TEST(colour, decoded_pictures_carry_transfer_primaries_and_hdr_metadata) {
   EXPECT_EQ(first_picture("colour_patches_bt709_hd.mp4", false).transfer_, transfer_t::bt709);
   EXPECT_EQ(first_picture("colour_patches_untagged_hd.mp4", false).transfer_, transfer_t::unspecified);
 
-  struct tag_t {
-    AVColorTransferCharacteristic trc;
-    AVColorPrimaries primaries;
-    transfer_t transfer;
-    primaries_t want_primaries;
-  };
-  for (const tag_t& t : {tag_t{AVCOL_TRC_ARIB_STD_B67, AVCOL_PRI_SMPTE432, transfer_t::hlg, primaries_t::p3},
-                         tag_t{AVCOL_TRC_BT2020_10, AVCOL_PRI_SMPTE431, transfer_t::bt709, primaries_t::dci_p3},
-                         tag_t{AVCOL_TRC_LOG, AVCOL_PRI_FILM, transfer_t::other, primaries_t::other},
-                         tag_t{AVCOL_TRC_SMPTE170M, AVCOL_PRI_SMPTE170M, transfer_t::bt709,
-                               primaries_t::bt601_525}}) {
-    video::wrap_avframe_t frame(32, 32, AV_PIX_FMT_YUV420P10LE, std::nullopt, 30, 0, true);
-    frame->color_trc = t.trc;
-    frame->color_primaries = t.primaries;
-    frame_t const converted = video::avframe_to_frame(frame, 0, 1000);
-    EXPECT_EQ(converted.transfer_, t.transfer) << t.trc;
-    EXPECT_EQ(converted.primaries_, t.want_primaries) << t.primaries;
-  }
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -164,17 +163,6 @@ TEST_F(tool_hdr, pq_and_hlg_pictures_come_out_as_sdr_with_their_hues) {
   EXPECT_EQ(all["hdr_hlg_atc.mp4"], all["hdr_hlg.mp4"]);
   EXPECT_EQ(all["hdr_hlg_cw90.mp4"], all["hdr_hlg.mp4"]);
   EXPECT_EQ(all["hdr_pq_bare.mp4"], all["hdr_pq.mp4"]);
-
-  std::cout << "patch                PQ (R G B)          HLG (R G B)\n";
-  std::vector<patch_t> const patches = read_patches();
-  for (size_t i = 0; i < patches.size(); ++i) {
-    char line[160];
-    const auto& p = all["hdr_pq.mp4"][i];
-    const auto& h = all["hdr_hlg.mp4"][i];
-    std::snprintf(line, sizeof line, "%-16s %5.0f %5.0f %5.0f   %5.0f %5.0f %5.0f\n", patches[i].name.c_str(), p[0],
-                  p[1], p[2], h[0], h[1], h[2]);
-    std::cout << line;
-  }
 }
 
 TEST_F(tool_hdr, sprite_sheets_and_the_mp4_track_are_mapped_too) {
