@@ -328,12 +328,13 @@ sample_reader_t reader_of(const frame_t& picture) {
 
 }  // namespace
 
-// What the light of a picture's samples is, for one transfer, matrix, set
-// of primaries and HLG display.
+// SDR light by HDR luminance over the peak.
 struct hdr_to_sdr_t::curve_t : table_t {
   using table_t::table_t;
 };
 
+// What the light of a picture's samples is, for one transfer, matrix, set
+// of primaries and HLG display.
 struct hdr_to_sdr_t::tables_t {
   float cr_to_r, cb_to_g, cr_to_g, cb_to_b;  // Y'CbCr to R'G'B'
   float luma[3];                              // of linear source RGB
@@ -395,7 +396,7 @@ std::string to_string(hdr_peak_t::source_t source) {
   switch (source) {
     case hdr_peak_t::source_t::picture: return "the picture";
     case hdr_peak_t::source_t::metadata: return "metadata";
-    case hdr_peak_t::source_t::nominal: return "nominal";
+    case hdr_peak_t::source_t::nominal: return "the nominal display";
     case hdr_peak_t::source_t::reference_white: return "reference white";
   }
   return "unknown";
