@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <string>
 
 namespace vantor::stages {
@@ -216,28 +217,42 @@ struct lab_t {
   float l, a, b;
 };
 
+// The cube root to float precision: a guess from the exponent's bits, then
+// two Newton steps; libm's takes several times as long.
+inline float cube_root(float x) {
+  float const magnitude = std::abs(x);
+  if (magnitude < 1e-30f) return 0.0f;
+  uint32_t bits;
+  std::memcpy(&bits, &magnitude, sizeof bits);
+  bits = bits / 3 + 709921077u;
+  float y;
+  std::memcpy(&y, &bits, sizeof y);
+  y = y - (y - magnitude / (y * y)) / 3;
+  y = y - (y - magnitude / (y * y)) / 3;
+  y = y - (y - magnitude / (y * y)) / 3;
+  return x < 0 ? -y : y;
+}
+
 inline lab_t oklab_of(float r, float g, float b) {
-  float const l = std::cbrt(0.4122214708f * r + 0.5363325363f * g + 0.0514459929f * b);
-  float const m = std::cbrt(0.2119034982f * r + 0.6806995451f * g + 0.1073969566f * b);
-  float const s = std::cbrt(0.0883024619f * r + 0.2817188376f * g + 0.6299787005f * b);
+  float const l = cube_root(0.4122214708f * r + 0.5363325363f * g + 0.0514459929f * b);
+  float const m = cube_root(0.2119034982f * r + 0.6806995451f * g + 0.1073969566f * b);
+  float const s = cube_root(0.0883024619f * r + 0.2817188376f * g + 0.6299787005f * b);
   return {0.2104542553f * l + 0.7936177850f * m - 0.0040720468f * s,
           1.9779984951f * l - 2.4285922050f * m + 0.4505937099f * s,
           0.0259040371f * l + 0.7827717662f * m - 0.8086757660f * s};
 }
 
-inline std::array<float, 3> linear_of(const lab_t& c) {
-  float const l = c.l + 0.3963377774f * c.a + 0.2158037573f * c.b;
-  float const m = c.l - 0.1055613458f * c.a - 0.0638541728f * c.b;
-  float const s = c.l - 0.0894841775f * c.a - 1.2914855480f * c.b;
-  float const l3 = l * l * l, m3 = m * m * m, s3 = s * s * s;
-  return {4.0767416621f * l3 - 3.3077115913f * m3 + 0.2309699292f * s3,
-          -1.2684380046f * l3 + 2.6097574011f * m3 - 0.3413193965f * s3,
-          -0.0041960863f * l3 - 0.7034186147f * m3 + 1.7076147010f * s3};
-}
+// Oklab's LMS (cube roots) of a colour, and back to linear BT.709.
+constexpr float lab_to_lms[3][3] = {{1, 0.3963377774f, 0.2158037573f},
+                                    {1, -0.1055613458f, -0.0638541728f},
+                                    {1, -0.0894841775f, -1.2914855480f}};
+constexpr float lms_to_rgb[3][3] = {{4.0767416621f, -3.3077115913f, 0.2309699292f},
+                                    {-1.2684380046f, 2.6097574011f, -0.3413193965f},
+                                    {-0.0041960863f, -0.7034186147f, 1.7076147010f}};
 
 // Near the primaries a line of constant Oklab hue bulges a little out of
 // the gamut on its way to grey; outside by no more than this, a colour is
-// only clipped, so that the search below does not stop at the bulge.
+// only clipped.
 constexpr float gamut_slack = 1e-3f;
 
 inline bool inside(const float* c) {
@@ -250,23 +265,92 @@ inline bool inside(const float* c) {
 // keep more of their colour that way than they would turning pale.
 constexpr float focus_lightness = 0.65f;
 
+// A straight line in Oklab, from a grey (t = 0) to a colour (t = 1), seen
+// in linear BT.709: each channel is a cubic in t, since Oklab's LMS are the
+// cubes of values linear in t, and is cheap to follow on its own.
+struct oklab_line_t {
+  float start[3], step[3];  // the LMS cube roots at t = 0 and their change per unit of t
+
+  oklab_line_t(float grey, const lab_t& colour) {
+    float const delta[3] = {colour.l - grey, colour.a, colour.b};
+    for (int j = 0; j < 3; ++j) {
+      start[j] = grey;
+      step[j] = lab_to_lms[j][0] * delta[0] + lab_to_lms[j][1] * delta[1] + lab_to_lms[j][2] * delta[2];
+    }
+  }
+
+  void rgb_at(float t, float rgb[3]) const {
+    float cubes[3];
+    for (int j = 0; j < 3; ++j) {
+      float const x = start[j] + t * step[j];
+      cubes[j] = x * x * x;
+    }
+    for (int k = 0; k < 3; ++k) {
+      rgb[k] = lms_to_rgb[k][0] * cubes[0] + lms_to_rgb[k][1] * cubes[1] + lms_to_rgb[k][2] * cubes[2];
+    }
+  }
+
+  float channel_at(int k, float t) const {
+    float value = 0;
+    for (int j = 0; j < 3; ++j) {
+      float const x = start[j] + t * step[j];
+      value += lms_to_rgb[k][j] * x * x * x;
+    }
+    return value;
+  }
+
+  // Where channel k reaches `bound` before `end`, when it is beyond it
+  // there: regula falsi (Illinois) between the grey, inside, and `end`.
+  float crossing(int k, float bound, float end) const {
+    float lo = 0, hi = end;
+    float f_lo = channel_at(k, lo) - bound, f_hi = channel_at(k, hi) - bound;
+    if (f_lo * f_hi >= 0) return end;
+    int side = 0;
+    for (int i = 0; i < 12; ++i) {
+      float const t = (lo * f_hi - hi * f_lo) / (f_hi - f_lo);
+      float const f = channel_at(k, t) - bound;
+      // Close enough: a hundredth of a level where sRGB is steepest.
+      if (std::abs(f) < 2e-5f) return t;
+      if (f * f_hi > 0) {
+        hi = t;
+        f_hi = f;
+        if (side == -1) f_lo /= 2;
+        side = -1;
+      } else {
+        lo = t;
+        f_lo = f;
+        if (side == 1) f_hi /= 2;
+        side = 1;
+      }
+    }
+    return lo;
+  }
+};
+
 // A linear BT.709 colour outside [0, 1] brought inside at its Oklab hue,
 // along the line toward the neutral axis at min(L, focus_lightness).
 void fit_into_bt709(float rgb[3]) {
   if (!inside(rgb)) {
     lab_t const lab = oklab_of(rgb[0], rgb[1], rgb[2]);
-    float const focus = std::clamp(std::min(lab.l, focus_lightness), 0.0f, 1.0f);
-    float lo = 0, hi = 1;
-    for (int i = 0; i < 14; ++i) {
-      float const t = (lo + hi) / 2;
-      if (inside(linear_of({focus + (lab.l - focus) * t, lab.a * t, lab.b * t}).data())) {
-        lo = t;
-      } else {
-        hi = t;
-      }
+    oklab_line_t const line(std::clamp(std::min(lab.l, focus_lightness), 0.0f, 1.0f), lab);
+    // The first bound a channel meets on the way out from grey.
+    float t = 1;
+    for (int k = 0; k < 3; ++k) {
+      if (rgb[k] > 1) t = line.crossing(k, 1, t);
+      if (rgb[k] < 0) t = line.crossing(k, 0, t);
     }
-    std::array<float, 3> const fitted = linear_of({focus + (lab.l - focus) * lo, lab.a * lo, lab.b * lo});
-    std::copy(fitted.begin(), fitted.end(), rgb);
+    line.rgb_at(t, rgb);
+    if (!inside(rgb)) {
+      // A channel that leaves the gamut only on the way and comes back:
+      // search the whole line.
+      float lo = 0, hi = t;
+      for (int i = 0; i < 14; ++i) {
+        float const mid = (lo + hi) / 2;
+        line.rgb_at(mid, rgb);
+        (inside(rgb) ? lo : hi) = mid;
+      }
+      line.rgb_at(lo, rgb);
+    }
   }
   for (int k = 0; k < 3; ++k) rgb[k] = std::clamp(rgb[k], 0.0f, 1.0f);
 }
@@ -531,6 +615,7 @@ frame_t hdr_to_sdr_t::operator()(const frame_t& picture, const sdr_layout_t& lay
   };
 
   sample_reader_t const in = reader_of(picture);
+  float last_unfit[3] = {-1, -1, -1}, last_fit[3] = {};
   for (size_t cy = 0; cy < h / 2; ++cy) {
     for (size_t cx = 0; cx < w / 2; ++cx) {
       size_t const c = cy * (w / 2) + cx;
@@ -554,7 +639,14 @@ frame_t hdr_to_sdr_t::operator()(const frame_t& picture, const sdr_layout_t& lay
               lin[k] = (m[k][0] * rgb[0] + m[k][1] * rgb[1] + m[k][2] * rgb[2]) * gain;
           }
           if (std::min({lin[0], lin[1], lin[2]}) < 0 || std::max({lin[0], lin[1], lin[2]}) > 1) {
-            fit_into_bt709(lin);
+            // Flat areas repeat one colour: fitted once.
+            if (std::equal(lin, lin + 3, last_unfit)) {
+              std::copy(last_fit, last_fit + 3, lin);
+            } else {
+              std::copy(lin, lin + 3, last_unfit);
+              fit_into_bt709(lin);
+              std::copy(lin, lin + 3, last_fit);
+            }
           }
           float const r = encode(lin[0]), g = encode(lin[1]), b = encode(lin[2]);
           float const luma = kr * r + kg * g + kb * b;
