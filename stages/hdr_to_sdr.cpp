@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "exception.hpp"
+
 namespace vantor::stages {
 
 namespace {
@@ -519,7 +521,17 @@ const hdr_to_sdr_t::tables_t& hdr_to_sdr_t::tables_for(const frame_t& picture) {
   return *tables_;
 }
 
+namespace {
+
+// The samples are read where the layout puts them: the buffer must hold them.
+void check_buffer(const frame_t& picture) {
+  VANTOR_CHECK(picture.data_.size() >= video::frame_data_size(picture.width_, picture.height_, picture.format_));
+}
+
+}  // namespace
+
 double hdr_to_sdr_t::picture_peak_nits(const frame_t& picture) {
+  check_buffer(picture);
   const tables_t& tables = tables_for(picture);
   sample_reader_t const in = reader_of(picture);
   size_t const w = picture.width_, h = picture.height_;
@@ -576,6 +588,7 @@ void hdr_to_sdr_t::curve_for(double peak_nits) {
 
 frame_t hdr_to_sdr_t::operator()(const frame_t& picture, const sdr_layout_t& layout,
                                  const hdr_peak_t& peak) {
+  check_buffer(picture);
   curve_for(peak.nits);
   const tables_t& tables = tables_for(picture);
   static table_t const encode(srgb_encode, table_steps, true);
