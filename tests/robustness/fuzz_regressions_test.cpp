@@ -21,6 +21,7 @@
 #include "fuzz/decoder_chain_entry.hpp"
 #include "fuzz/file_source_entry.hpp"
 #include "fuzz/options_entry.hpp"
+#include "fuzz/service_limits.hpp"
 #include "support/capture_log.hpp"
 #include "sources/file_sample_source.hpp"
 #include "support/paths.hpp"
@@ -50,6 +51,8 @@ std::vector<uint8_t> read_file(const fs::path& path) {
 
 
 TEST(fuzz_regressions, every_committed_input_replays_without_a_finding) {
+  // Under the fuzzers' bounds, so that an input over them fails here too.
+  apply_service_limits();
   fs::path const root = VANTOR_FUZZ_REGRESSIONS_DIR;
   size_t replayed = 0;
   for (const auto& [target, entry] : entries()) {
