@@ -18,7 +18,7 @@ FUZZ_BUILD=${FUZZ_BUILD:-build-fuzz}
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 FUZZ_JOBS=${FUZZ_JOBS:-1}
 FUZZ_NICE=${FUZZ_NICE:-10}
-TARGETS=(decoder_chain annexb file_source options)
+TARGETS=(decoder_chain annexb file_source options transcode)
 
 # Per-input limits: a hang or a runaway allocation is a finding too. They
 # are what a thumbnailing service gives one upload; the targets apply the
@@ -44,9 +44,13 @@ build() {
 seed() {
   local seeds=$FUZZ_BUILD/seeds
   rm -rf "$seeds"
-  mkdir -p "$seeds"/{decoder_chain,annexb,file_source,options}
+  mkdir -p "$seeds"/{decoder_chain,annexb,file_source,options,transcode}
   "$FUZZ_BUILD/bin/fuzz_make_seeds" tests/data "$seeds"
   cp tests/data/*.mp4 tests/data/*.mkv tests/data/*.h264 tests/decoders/data/*.mp4 "$seeds/file_source/"
+  # Uploads of every container the tool reads (MP4, MOV, fragmented MP4,
+  # Matroska, MPEG-TS, FLV, raw H.264 and HEVC), and the hostile ones.
+  cp tests/data/*.mp4 tests/data/*.mkv tests/data/*.h264 \
+    tests/data/corpus/*.{mp4,mov,mkv,ts,flv} tests/data/hostile/*.{h264,hevc,mp4} "$seeds/transcode/"
   # Option configurations: fields separated by NUL (see options_entry.hpp).
   printf 'jpg\0quality\00075' > "$seeds/options/quality"
   printf 'jpg\0quality\00050\0quality\00080' > "$seeds/options/twice"
