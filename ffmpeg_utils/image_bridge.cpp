@@ -8,6 +8,7 @@
 
 extern "C" {
 #include <libavutil/imgutils.h>
+#include <libavutil/mastering_display_metadata.h>
 #include <libavutil/mem.h>
 }
 
@@ -221,6 +222,18 @@ frame_t avimage_to_frame(const uint8_t* const* planes, const int* strides, uint3
                          uint32_t crop_y_arg, uint32_t crop_w_arg, uint32_t crop_h_arg,
                          uint64_t pts, uint32_t timescale, bool keyframe,
                          frame_t::range_t range, frame_t::matrix_t matrix) {
+  frame_t::colour_t colour;
+  colour.range = range;
+  colour.matrix = matrix;
+  return avimage_to_frame(planes, strides, width_arg, height_arg, format, crop_x_arg, crop_y_arg,
+                          crop_w_arg, crop_h_arg, pts, timescale, keyframe, colour);
+}
+
+frame_t avimage_to_frame(const uint8_t* const* planes, const int* strides, uint32_t width_arg,
+                         uint32_t height_arg, frame_t::format_t format, uint32_t crop_x_arg,
+                         uint32_t crop_y_arg, uint32_t crop_w_arg, uint32_t crop_h_arg,
+                         uint64_t pts, uint32_t timescale, bool keyframe,
+                         const frame_t::colour_t& colour) {
   // Widened once, so that every check below means what it says (no 32-bit
   // wrap-around) and every offset is computed in size_t.
   size_t const width = width_arg;
@@ -274,7 +287,7 @@ frame_t avimage_to_frame(const uint8_t* const* planes, const int* strides, uint3
   // from a two-row black frame of the same width and format, whose first
   // rows hold one black row of each plane.
   yuv_t black_colour = black_of(format);
-  if (range == frame_t::range_t::full) black_colour.y = 0;
+  if (colour.range == frame_t::range_t::full) black_colour.y = 0;
   std::vector<uint8_t> const black = create_frame_data(width_arg, 2, format, black_colour);
   size_t const chroma_rows = dst_crop_h / 2;
   size_t const chroma_row0 = dst_crop_y / 2;
@@ -328,8 +341,7 @@ frame_t avimage_to_frame(const uint8_t* const* planes, const int* strides, uint3
   frame.timescale_ = timescale;
   frame.data_ = std::move(data);
   frame.keyframe_ = keyframe;
-  frame.range_ = range;
-  frame.matrix_ = matrix;
+  frame.set_colour(colour);
   frame.sanity_check();
   return frame;
 }
@@ -356,6 +368,62 @@ frame_t::matrix_t matrix_of(const AVFrame& frame) {
   return frame.height >= 720 ? frame_t::matrix_t::bt709 : frame_t::matrix_t::bt601;
 }
 
+frame_t::transfer_t transfer_of(const AVFrame& frame) {
+  switch (frame.color_trc) {
+    case AVCOL_TRC_UNSPECIFIED: return frame_t::transfer_t::unspecified;
+    case AVCOL_TRC_BT709:
+    case AVCOL_TRC_SMPTE170M:
+    case AVCOL_TRC_BT2020_10:
+    case AVCOL_TRC_BT2020_12: return frame_t::transfer_t::bt709;
+    case AVCOL_TRC_IEC61966_2_1: return frame_t::transfer_t::srgb;
+    case AVCOL_TRC_GAMMA22: return frame_t::transfer_t::gamma22;
+    case AVCOL_TRC_GAMMA28: return frame_t::transfer_t::gamma28;
+    case AVCOL_TRC_LINEAR: return frame_t::transfer_t::linear;
+    case AVCOL_TRC_SMPTE2084: return frame_t::transfer_t::pq;
+    case AVCOL_TRC_ARIB_STD_B67: return frame_t::transfer_t::hlg;
+    default: break;
+  }
+  return frame_t::transfer_t::other;
+}
+
+frame_t::primaries_t primaries_of(const AVFrame& frame) {
+  switch (frame.color_primaries) {
+    case AVCOL_PRI_UNSPECIFIED: return frame_t::primaries_t::unspecified;
+    case AVCOL_PRI_BT709: return frame_t::primaries_t::bt709;
+    case AVCOL_PRI_BT470BG: return frame_t::primaries_t::bt601_625;
+    case AVCOL_PRI_SMPTE170M:
+    case AVCOL_PRI_SMPTE240M: return frame_t::primaries_t::bt601_525;
+    case AVCOL_PRI_BT2020: return frame_t::primaries_t::bt2020;
+    case AVCOL_PRI_SMPTE432: return frame_t::primaries_t::p3;
+    case AVCOL_PRI_SMPTE431: return frame_t::primaries_t::dci_p3;
+    default: break;
+  }
+  return frame_t::primaries_t::other;
+}
+
+frame_t::hdr_metadata_t hdr_metadata_of(const AVFrame& frame) {
+  frame_t::hdr_metadata_t hdr;
+  // A value libav marks as unknown, or one that is not a number, stays 0.
+  auto const nits = [](AVRational value) {
+    return value.num > 0 && value.den > 0 ? av_q2d(value) : 0.0;
+  };
+  if (const AVFrameSideData* side = av_frame_get_side_data(&frame, AV_FRAME_DATA_MASTERING_DISPLAY_METADATA);
+      side != nullptr && side->size >= sizeof(AVMasteringDisplayMetadata)) {
+    auto const* mastering = reinterpret_cast<const AVMasteringDisplayMetadata*>(side->data);
+    if (mastering->has_luminance) {
+      hdr.mastering_max_nits = nits(mastering->max_luminance);
+      hdr.mastering_min_nits = nits(mastering->min_luminance);
+    }
+  }
+  if (const AVFrameSideData* side = av_frame_get_side_data(&frame, AV_FRAME_DATA_CONTENT_LIGHT_LEVEL);
+      side != nullptr && side->size >= sizeof(AVContentLightMetadata)) {
+    auto const* light = reinterpret_cast<const AVContentLightMetadata*>(side->data);
+    hdr.max_cll = light->MaxCLL;
+    hdr.max_fall = light->MaxFALL;
+  }
+  return hdr;
+}
+
 frame_t avframe_to_frame(const wrap_avframe_t& frame, uint64_t pts, uint32_t timescale) {
   AVFrame const& av = *frame;
   // Only values of the enumeration become an AVPixelFormat.
@@ -364,9 +432,11 @@ frame_t avframe_to_frame(const wrap_avframe_t& frame, uint64_t pts, uint32_t tim
   }
   frame_t::format_t const format = to_frame_format(static_cast<AVPixelFormat>(av.format));
   VANTOR_CHECK_AT(av.width >= 0 && av.height >= 0, avframe_to_frame_site);
+  frame_t::colour_t const colour{range_of(av), matrix_of(av), transfer_of(av), primaries_of(av),
+                                 hdr_metadata_of(av)};
   return avimage_to_frame(av.data, av.linesize, static_cast<uint32_t>(av.width),
                           static_cast<uint32_t>(av.height), format, 0, 0, 0, 0, pts, timescale,
-                          (av.flags & AV_FRAME_FLAG_KEY) != 0, range_of(av), matrix_of(av));
+                          (av.flags & AV_FRAME_FLAG_KEY) != 0, colour);
 }
 
 wrap_avimage_t::wrap_avimage_t(uint32_t width, uint32_t height, AVPixelFormat format)

@@ -53,14 +53,29 @@ frame_t avimage_to_frame(const uint8_t* const* planes, const int* strides, uint3
                          uint64_t pts, uint32_t timescale, bool keyframe,
                          frame_t::range_t range, frame_t::matrix_t matrix);
 
+// As above, for a picture of `colour`: the margins are black of its range,
+// and the frame carries all of it (transfer, primaries, HDR metadata too).
+frame_t avimage_to_frame(const uint8_t* const* planes, const int* strides, uint32_t width,
+                         uint32_t height, frame_t::format_t format, uint32_t dst_crop_x,
+                         uint32_t dst_crop_y, uint32_t dst_crop_w, uint32_t dst_crop_h,
+                         uint64_t pts, uint32_t timescale, bool keyframe,
+                         const frame_t::colour_t& colour);
+
 // The range and matrix of a decoded picture. Full range when color_range
 // says so or the format is YUVJ420P; the matrix from colorspace, and for an
 // untagged picture what players assume: BT.709 from 720 lines up, BT.601
 // below.
 frame_t::range_t range_of(const AVFrame& frame);
 frame_t::matrix_t matrix_of(const AVFrame& frame);
+// The transfer and primaries of a decoded picture, and its HDR metadata
+// (mastering display, content light level) from its side data. The
+// picture's own values count, not the stream's: an alternative transfer
+// SEI makes an HLG picture of a stream whose VUI says BT.2020.
+frame_t::transfer_t transfer_of(const AVFrame& frame);
+frame_t::primaries_t primaries_of(const AVFrame& frame);
+frame_t::hdr_metadata_t hdr_metadata_of(const AVFrame& frame);
 
-// A decoded frame as a frame_t, with its range and matrix; its own pts is ignored in favour of the given
+// A decoded frame as a frame_t, with all of its colour; its own pts is ignored in favour of the given
 // pts and timescale. The key flag is AV_FRAME_FLAG_KEY of `flags`.
 frame_t avframe_to_frame(const wrap_avframe_t& frame, uint64_t pts, uint32_t timescale);
 

@@ -149,8 +149,7 @@ frame_t swscale_resize_filter_t::operator()() {
   });
   return avimage_to_frame(dst_image.planes, dst_image.strides, dst_width_, dst_height_,
                           src_format_, dst_crop_x_, dst_crop_y_, dst_crop_w_, dst_crop_h_,
-                          frame.pts_, frame.timescale_, frame.keyframe_, frame.range_,
-                          frame.matrix_);
+                          frame.pts_, frame.timescale_, frame.keyframe_, frame.colour());
 }
 
 }  // namespace

@@ -18,6 +18,7 @@ extern "C" {
 #include "libav/libav_helpers.hpp"
 #include "sources/container_policy.hpp"
 #include "sources/display_orientation.hpp"
+#include "sources/dolby_vision.hpp"
 #include "sources/libav_log_scope.hpp"
 #include "sources/mp4_data_reference.hpp"
 #include "sources/nal_reference.hpp"
@@ -341,6 +342,7 @@ void file_sample_source_t::impl_t::describe_track() {
   }
   trak.media_timescale = static_cast<uint32_t>(time_base.den);
   trak.orientation = orientation_of_stream(*stream);
+  if (std::optional<std::string> const refusal = dolby_vision_refusal(*stream)) fail(vantor_result_check_failed, *refusal);
   // avcC and hvcC records start with configurationVersion 1; Annex B
   // extradata starts with a start code, and its samples are Annex B too.
   if (par->extradata_size > 0 && par->extradata[0] == 1) {

@@ -62,8 +62,7 @@ void sprite_compositor_t::place(const video::frame_t& tile) {
     sheet.timescale_ = tile.timescale_;
     sheet.pts_ = tile.pts_;
     sheet.keyframe_ = true;
-    sheet.range_ = tile.range_;
-    sheet.matrix_ = tile.matrix_;
+    sheet.set_colour(tile.colour());
     sheet.data_ = video::create_frame_data(sheet.width_, sheet.height_, sheet.format_, black_for(tile));
     sheet_ = std::move(sheet);
     placed_ = 0;

@@ -136,6 +136,35 @@ std::string to_string(frame_t::format_t format) {
   return "format(" + std::to_string(static_cast<unsigned>(format)) + ")";
 }
 
+std::string to_string(frame_t::transfer_t transfer) {
+  switch (transfer) {
+    case frame_t::transfer_t::unspecified: return "unspecified transfer";
+    case frame_t::transfer_t::bt709: return "BT.709";
+    case frame_t::transfer_t::srgb: return "sRGB";
+    case frame_t::transfer_t::gamma22: return "gamma 2.2";
+    case frame_t::transfer_t::gamma28: return "gamma 2.8";
+    case frame_t::transfer_t::linear: return "linear";
+    case frame_t::transfer_t::pq: return "PQ";
+    case frame_t::transfer_t::hlg: return "HLG";
+    case frame_t::transfer_t::other: return "other transfer";
+  }
+  return "transfer(" + std::to_string(static_cast<unsigned>(transfer)) + ")";
+}
+
+std::string to_string(frame_t::primaries_t primaries) {
+  switch (primaries) {
+    case frame_t::primaries_t::unspecified: return "unspecified primaries";
+    case frame_t::primaries_t::bt709: return "BT.709";
+    case frame_t::primaries_t::bt601_625: return "BT.601 (625 lines)";
+    case frame_t::primaries_t::bt601_525: return "BT.601 (525 lines)";
+    case frame_t::primaries_t::bt2020: return "BT.2020";
+    case frame_t::primaries_t::p3: return "P3 (D65)";
+    case frame_t::primaries_t::dci_p3: return "DCI-P3";
+    case frame_t::primaries_t::other: return "other primaries";
+  }
+  return "primaries(" + std::to_string(static_cast<unsigned>(primaries)) + ")";
+}
+
 std::string to_string(const frame_t& frame, bool detailed) {
   std::ostringstream out;
   out << frame.width_ << "x" << frame.height_ << " " << to_string(frame.format_)

@@ -1,10 +1,10 @@
-// Range and matrix through the chain: full-range pictures keep their levels
-// in the JPEG, HD pictures are turned from BT.709 into the BT.601 that JPEG
-// viewers decode, and the resize filter keeps both and letterboxes with the
-// black of the picture's range. The JPEGs are read with libjpeg-turbo.
+// Colour through the chain: full-range pictures keep their levels in the
+// JPEG, HD pictures are turned from BT.709 into the BT.601 that JPEG viewers
+// decode, decoded pictures say their transfer, primaries and HDR metadata,
+// and the resize filter keeps all of it and letterboxes with the black of
+// the picture's range. The JPEGs are read with libjpeg-turbo.
 
 #include <gtest/gtest.h>
-#include <turbojpeg.h>
 
 #include <cstdlib>
 #include <iostream>
@@ -50,21 +50,6 @@ std::vector<uint8_t> jpeg_of(frame_t frame) {
   std::vector<full_sample_t> samples = read_all(*encoder);
   EXPECT_EQ(samples.size(), 1u);
   return samples.empty() ? std::vector<uint8_t>{} : payload(samples.front());
-}
-
-// RGB pixels as libjpeg-turbo decodes the JPEG (JFIF: BT.601, full range).
-std::vector<uint8_t> jpeg_to_rgb(const std::vector<uint8_t>& bytes, int& width, int& height) {
-  std::unique_ptr<void, int (*)(tjhandle)> handle(tjInitDecompress(), tjDestroy);
-  int subsampling = 0, colorspace = 0;
-  std::vector<uint8_t> rgb;
-  if (!handle || tjDecompressHeader3(handle.get(), bytes.data(), bytes.size(), &width, &height,
-                                     &subsampling, &colorspace) != 0)
-    return rgb;
-  rgb.resize(size_t(width) * height * 3);
-  if (tjDecompress2(handle.get(), bytes.data(), bytes.size(), rgb.data(), width, 0, height,
-                    TJPF_RGB, TJFLAG_ACCURATEDCT) != 0)
-    rgb.clear();
-  return rgb;
 }
 
 TEST(colour, full_range_luma_reaches_the_jpeg_unscaled) {
@@ -121,8 +106,9 @@ TEST(colour, flat_patches_come_back_as_their_rgb) {
     ASSERT_FALSE(frame.is_end_of_stream());
     EXPECT_EQ(frame.range_, range_t::limited);
     EXPECT_EQ(frame.matrix_, c.matrix);
-    int width = 0, height = 0;
-    std::vector<uint8_t> const rgb = jpeg_to_rgb(jpeg_of(std::move(frame)), width, height);
+    rgb_picture_t const picture = decode_jpeg_rgb(jpeg_of(std::move(frame)));
+    int const width = picture.width, height = picture.height;
+    std::vector<uint8_t> const& rgb = picture.rgb;
     ASSERT_FALSE(rgb.empty());
     int const side = width / 3 / 2 * 2;
     int const column_left[3] = {0, side, 2 * side};
@@ -147,7 +133,7 @@ TEST(colour, flat_patches_come_back_as_their_rgb) {
   std::cout << "worst patch error: " << worst << " levels\n";
 }
 
-TEST(colour, resize_keeps_the_range_and_letterboxes_with_its_black) {
+TEST(colour, resize_keeps_the_colour_and_letterboxes_with_its_black) {
   struct case_t {
     frame_t::format_t format;
     range_t range;
@@ -170,6 +156,9 @@ TEST(colour, resize_keeps_the_range_and_letterboxes_with_its_black) {
     frame_t frame = pack_frame(flat, c.format, 0);
     frame.range_ = c.range;
     frame.matrix_ = c.matrix;
+    frame.transfer_ = frame_t::transfer_t::hlg;
+    frame.primaries_ = frame_t::primaries_t::p3;
+    frame.hdr_ = {1000, 0.005, 900, 300};
     capture_log_t log(vantor_log_warning);
     std::vector<frame_t> frames;
     frames.push_back(std::move(frame));
@@ -180,6 +169,10 @@ TEST(colour, resize_keeps_the_range_and_letterboxes_with_its_black) {
     ASSERT_FALSE(out.is_end_of_stream());
     EXPECT_EQ(out.range_, c.range);
     EXPECT_EQ(out.matrix_, c.matrix);
+    EXPECT_EQ(out.transfer_, frame_t::transfer_t::hlg);
+    EXPECT_EQ(out.primaries_, frame_t::primaries_t::p3);
+    EXPECT_EQ(out.hdr_.mastering_max_nits, 1000);
+    EXPECT_EQ(out.hdr_.max_fall, 300u);
     planes_t const p = unpack_frame(out);
     EXPECT_EQ(p.y[0], c.black_y);
     EXPECT_EQ(p.y[31 * 32 + 31], c.black_y);
@@ -224,6 +217,44 @@ TEST(colour, decoded_pictures_carry_range_and_matrix) {
     EXPECT_EQ(converted.range_, c.want_range);
     EXPECT_EQ(converted.matrix_, c.want_matrix);
   }
+}
+
+}  // namespace
+}  // namespace vantor::testing
+
+namespace vantor::testing {
+namespace {
+
+using transfer_t = frame_t::transfer_t;
+using primaries_t = frame_t::primaries_t;
+
+// The frame's own tags and side data count: the stream-level VUI of the ATC
+// clip says BT.2020-10, its pictures say HLG.
+TEST(colour, decoded_pictures_carry_transfer_primaries_and_hdr_metadata) {
+  struct clip_t {
+    const char* name;
+    transfer_t transfer;
+    double mastering_max;
+    uint32_t max_cll;
+  };
+  for (const clip_t& c : {clip_t{"hdr_pq.mp4", transfer_t::pq, 1000, 1000},
+                          clip_t{"hdr_pq_4000.mp4", transfer_t::pq, 4000, 4000},
+                          clip_t{"hdr_pq_bare.mp4", transfer_t::pq, 0, 0},
+                          clip_t{"hdr_hlg_atc.mp4", transfer_t::hlg, 0, 0}}) {
+    SCOPED_TRACE(c.name);
+    frame_t const frame = first_picture(c.name, true);
+    EXPECT_EQ(frame.transfer_, c.transfer);
+    EXPECT_EQ(frame.primaries_, primaries_t::bt2020);
+    EXPECT_EQ(frame.matrix_, matrix_t::bt2020);
+    EXPECT_EQ(frame.hdr_.mastering_max_nits, c.mastering_max);
+    EXPECT_NEAR(frame.hdr_.mastering_min_nits, c.mastering_max > 0 ? 0.005 : 0, 1e-9);
+    EXPECT_EQ(frame.hdr_.max_cll, c.max_cll);
+    EXPECT_EQ(frame.hdr_.max_fall, c.max_cll > 0 ? 400u : 0u);
+  }
+  // SDR clips stay SDR, named as they are tagged.
+  EXPECT_EQ(first_picture("colour_patches_bt709_hd.mp4", false).transfer_, transfer_t::bt709);
+  EXPECT_EQ(first_picture("colour_patches_untagged_hd.mp4", false).transfer_, transfer_t::unspecified);
+
 }
 
 }  // namespace

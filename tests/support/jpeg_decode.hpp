@@ -48,6 +48,29 @@ inline decoded_jpeg_t decode_jpeg(const std::vector<uint8_t>& bytes) {
   return out;
 }
 
+// RGB pixels as a viewer shows the JPEG: libjpeg-turbo's decode of JFIF
+// (full-range BT.601) to sRGB values, three bytes a pixel.
+struct rgb_picture_t {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> rgb;
+};
+
+inline rgb_picture_t decode_jpeg_rgb(const std::vector<uint8_t>& bytes) {
+  std::unique_ptr<void, int (*)(tjhandle)> handle(tjInitDecompress(), tjDestroy);
+  if (!handle) throw std::runtime_error("tjInitDecompress failed");
+  rgb_picture_t out;
+  int subsampling = 0, colorspace = 0;
+  if (tjDecompressHeader3(handle.get(), bytes.data(), bytes.size(), &out.width, &out.height,
+                          &subsampling, &colorspace) != 0)
+    throw std::runtime_error(std::string("tjDecompressHeader3: ") + tjGetErrorStr2(handle.get()));
+  out.rgb.resize(size_t(out.width) * out.height * 3);
+  if (tjDecompress2(handle.get(), bytes.data(), bytes.size(), out.rgb.data(), out.width, 0,
+                    out.height, TJPF_RGB, TJFLAG_ACCURATEDCT) != 0)
+    throw std::runtime_error(std::string("tjDecompress2: ") + tjGetErrorStr2(handle.get()));
+  return out;
+}
+
 // The frame header of a JPEG: which SOF marker, and each component's sampling.
 struct jpeg_frame_header_t {
   int sof_marker = -1;  // 0xC0 baseline, 0xC1 extended, 0xC2 progressive, ...

@@ -143,6 +143,19 @@ const std::vector<option_row_t>& option_table() {
        // Every input has a folder of its own; one raw stream cannot hold them.
        {{"--batch", "writes one file and does not combine with --batch; batch mode writes JPEG "
                     "folders under -o DIR"}}},
+      {nullptr, "--tonemap", "auto|off",
+       "HDR video (PQ, HLG): auto maps its light and colours to what JPEG viewers show (SDR, "
+       "BT.709 primaries), highlights rolled off toward the brightest part of each picture; off "
+       "keeps the decoded values, which look dark and pale. Given with --raw, auto maps HDR "
+       "pictures to 8-bit yuv420p (limited-range BT.709)",
+       "auto; --raw keeps the decoded planes",
+       [](tool_options_t& o, value_t v) {
+         if (v != "auto" && v != "off") {
+           throw usage_error_t("--tonemap '" + std::string(v) + "' is neither auto nor off");
+         }
+         o.tonemap = v == "auto";
+       },
+       {}, {}},
       {nullptr, "--log-level", "N",
        "detail of the components' log on standard error: 0 errors, 1 warnings, 2 configuration, 3 "
        "every packet and picture, 4 also every sample read from the file",

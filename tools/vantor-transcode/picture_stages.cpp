@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "stages/colour_stage.hpp"
 #include "stages/decode_ahead.hpp"
 #include "stages/fit_rect.hpp"
 #include "stages/orientation_stage.hpp"
@@ -37,6 +38,17 @@ std::unique_ptr<video::frame_source_t> resized(const stage_plan_t& plan,
                                             transcoder_config_t{resize_filter_name, {}});
 }
 
+// JPEG outputs always get the colour stage: HDR becomes SDR unless
+// --tonemap off, and BT.709 is turned into BT.601 there. Raw planes stay as
+// decoded unless --tonemap is given.
+std::optional<stages::colour_settings_t> colour_settings(const tool_options_t& options) {
+  if (options.raw && !options.tonemap) return std::nullopt;
+  stages::colour_settings_t settings;
+  settings.tone_map = options.tonemap.value_or(true);
+  settings.for_jpeg = !options.raw;
+  return settings;
+}
+
 }  // namespace
 
 output_plugins_t load_output_plugins(const tool_options_t& options, plugin_set_t& modules) {
@@ -64,6 +76,9 @@ picture_stages_t build_picture_stages(const stage_plan_t& plan, std::unique_ptr<
   // Two pictures ahead keep both threads busy; more would only cost memory.
   if (plan.decode_ahead) pictures = std::make_unique<stages::decode_ahead_t>(std::move(pictures), 2);
   if (plan.plugins.resize_filter) pictures = resized(plan, std::move(pictures));
+  if (std::optional<stages::colour_settings_t> const colour = colour_settings(plan.options)) {
+    pictures = std::make_unique<stages::colour_stage_t>(plan.host.log_context, std::move(pictures), *colour);
+  }
   if (plan.observer) pictures = std::make_unique<stages::frame_tap_t>(std::move(pictures), plan.observer);
   if (plan.sheets) {
     auto compositor = std::make_unique<stages::sprite_compositor_t>(std::move(pictures), plan.options.sprite->first,

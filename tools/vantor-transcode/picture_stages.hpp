@@ -44,7 +44,7 @@ struct picture_stages_t {
 };
 
 // The one stage order of every chain: orientation, decoding ahead, resize,
-// the tap, sprite sheets.
+// colour, the tap, sprite sheets.
 picture_stages_t build_picture_stages(const stage_plan_t& plan, std::unique_ptr<video::frame_source_t> decoded);
 
 }  // namespace vantor::tools

@@ -36,6 +36,7 @@ struct tool_options_t {
   bool autorotate = true;  // turn pictures upright as the file's display matrix says
   std::optional<std::string> quality;  // passed to the JPEG module as given
   std::optional<std::string> raw;      // a file name, or "-" for standard output
+  std::optional<bool> tonemap;         // --tonemap auto (true) or off (false); none: not given
   int log_level = 1;
   std::string plugins_dir;
   bool version = false;
