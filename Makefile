@@ -68,8 +68,8 @@ deb-aarch64: build-aarch64
 # Micro-benchmarks of the copy routines and of the orientation stage beside a
 # copy, the end-to-end comparison with the ffmpeg CLI of the same FFmpeg
 # (bench/results.md), the thumbnail jobs against ffmpeg and Debian's
-# ffmpegthumbnailer (bench/thumbnails.md), and the colour stage's cost and
-# look (bench/colour.md).
+# ffmpegthumbnailer (bench/thumbnails.md), the colour stage's cost and look
+# (bench/colour.md), and batch scaling on two cores (bench/batch_scaling.md).
 bench: configure
 	cmake -S . -B $(BUILD) -DVANTOR_BUILD_BENCH=ON
 	cmake --build $(BUILD) -j $(JOBS)
@@ -80,10 +80,12 @@ bench: configure
 	bash -c 'source scripts/lib.sh && ensure_packages bench ffmpeg x264 x265 ffmpegthumbnailer'
 	bench/bench_thumbnails.py --build $(BUILD) --ffmpeg-prefix "$$(cat $(FFMPEG_PREFIX_FILE))" --runs 5
 	bench/bench_colour.py --build $(BUILD) --ffmpeg-prefix "$$(cat $(FFMPEG_PREFIX_FILE))" --runs 5
+	bench/batch_scaling.py --build $(BUILD) --output bench/batch_scaling.md
 
-# vantor-transcode --batch with --jobs 1 against --jobs 2 on 8 inputs, run
-# side by side; writes bench/batch_scaling.md.
+# Only the batch scaling of `make bench`: --batch with --jobs 1 against
+# --jobs 2 on lists of small and 1080p inputs; writes bench/batch_scaling.md.
 bench-batch: build
+	bash -c 'source scripts/lib.sh && ensure_packages bench ffmpeg'
 	bench/batch_scaling.py --build $(BUILD) --output bench/batch_scaling.md
 
 include mk/robustness.mk

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Batch scaling: `vantor-transcode --batch` with --jobs 1 against --jobs N
-(default 2) on the same list of 8 inputs, the committed test clips several
-times each.
+(default 2) on two lists of 8 inputs: the committed test clips several
+times each, and copies of a 1080p clip (made with Debian's ffmpeg).
 
 Runs the two side by side, alternating which goes first (A B B A ...), and
 measures each run's wall time and the child's CPU time (user+sys). The
@@ -15,6 +15,7 @@ import json
 import os
 import shutil
 import statistics
+import subprocess
 import sys
 import tempfile
 import time
@@ -28,17 +29,27 @@ CLIPS = ["h264_high_bframes.mp4", "hevc_main_bframes.mp4", "h264_mkv.mkv", "hevc
          "h264_fullrange.mp4"]
 
 
-def make_list(count, scratch):
+def make_hd_clip(scratch):
+    """A 4 s 1080p H.264 clip made by Debian's ffmpeg, as phones record."""
+    clip = scratch / "hd_1080p.mp4"
+    subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=s=1920x1080:r=30:d=4",
+                    "-c:v", "libx264", "-preset", "veryfast", "-g", "60", "-pix_fmt", "yuv420p", "-y",
+                    str(clip)], check=True)
+    return clip
+
+
+def make_list(count, scratch, kind):
     # Each clip is listed under its own path, so that every input's output
     # folder is its own name (no ~2 folders), as a real batch has.
+    hd = make_hd_clip(scratch) if kind == "1080p" else None
     lines = []
     for i in range(count):
-        name = CLIPS[i % len(CLIPS)]
-        copy = scratch / "inputs" / f"{i + 1:02d}_{name}"
+        source = hd if hd else ROOT / "tests" / "data" / CLIPS[i % len(CLIPS)]
+        copy = scratch / kind / f"{i + 1:02d}_{source.name}"
         copy.parent.mkdir(parents=True, exist_ok=True)
-        shutil.copyfile(ROOT / "tests" / "data" / name, copy)
+        shutil.copyfile(source, copy)
         lines.append(str(copy))
-    path = scratch / "list.txt"
+    path = scratch / f"{kind}.txt"
     path.write_text("\n".join(lines) + "\n")
     return path, len(lines)
 
@@ -87,14 +98,17 @@ def main():
     tool = Path(args.build) / "bin" / "vantor-transcode"
     if not tool.exists():
         sys.exit(f"bench: {tool} is not built")
-    scenarios = [("JPEG, decoded size", []), ("JPEG 640x360 --fit q75", ["--size", "640x360",
-                                                                       "--fit", "--quality", "75"])]
+    # The committed small clips, and phone-sized 1080p ones scaled to 640x360.
+    scenarios = [("small clips, JPEG, decoded size", "small", []),
+                 ("small clips, JPEG 640x360 --fit q75", "small", ["--size", "640x360", "--fit", "--quality", "75"]),
+                 ("1080p clips, JPEG 640x360 --fit q75", "1080p", ["--size", "640x360", "--fit", "--quality", "75"])]
     load_before = os.getloadavg()
     rows = []
     with tempfile.TemporaryDirectory() as scratch_dir:
         scratch = Path(scratch_dir)
-        list_path, inputs = make_list(args.inputs, scratch)
-        for name, extra in scenarios:
+        lists = {kind: make_list(args.inputs, scratch, kind) for kind in ("small", "1080p")}
+        for name, kind, extra in scenarios:
+            list_path, inputs = lists[kind]
             print(f"bench: {name} ...", file=sys.stderr, flush=True)
             results = {1: [], args.jobs: []}
             for run in range(args.runs):
@@ -108,7 +122,8 @@ def main():
     n = args.jobs
     lines = [
         f"# Batch scaling: --jobs 1 against --jobs {n}", "",
-        f"{inputs} inputs (the committed test clips, each under its own path), {args.runs} "
+        f"{args.inputs} inputs a list (the committed test clips, or copies of a 4 s 1080p H.264 clip; each "
+        f"under its own path), {args.runs} "
         f"alternating runs per side, {os.cpu_count()} cores; medians with min–max. Load "
         f"average (1 min) before {load_before[0]:.2f}, after {load_after[0]:.2f}.", "",
         "Throughput ratio: wall time with --jobs 1 over wall time with --jobs "

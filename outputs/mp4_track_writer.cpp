@@ -1,5 +1,9 @@
 #include "outputs/mp4_track_writer.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -17,13 +21,54 @@ extern "C" {
 #include "buckets.hpp"
 #include "libav/libav_helpers.hpp"
 #include "outputs/picture_writers.hpp"
+#include "outputs/staged_file.hpp"
 
 namespace vantor::outputs {
 
+namespace {
+
+// libavformat writes through this, not through a name it opens itself: the
+// file was created exclusively and without following links, and the MP4
+// muxer seeks back to complete its boxes.
+int write_to(void* opaque, const uint8_t* data, int size) {
+  int const descriptor = *static_cast<int*>(opaque);
+  for (int done = 0; done < size;) {
+    ssize_t const written = ::write(descriptor, data + done, size_t(size - done));
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return AVERROR(written < 0 ? errno : EIO);
+    done += int(written);
+  }
+  return size;
+}
+
+int64_t seek_in(void* opaque, int64_t offset, int whence) {
+  int const descriptor = *static_cast<int*>(opaque);
+  if (whence & AVSEEK_SIZE) {
+    struct stat status {};
+    return ::fstat(descriptor, &status) == 0 ? int64_t(status.st_size) : AVERROR(errno);
+  }
+  off_t const at = ::lseek(descriptor, offset, whence & ~AVSEEK_FORCE);
+  return at >= 0 ? int64_t(at) : AVERROR(errno);
+}
+
+// An AVIOContext of our own: its buffer and itself are freed, the file is not.
+struct custom_io_freer_t {
+  void operator()(AVIOContext* io) const {
+    av_freep(&io->buffer);
+    avio_context_free(&io);
+  }
+};
+
+}  // namespace
+
 struct mp4_track_writer_t::muxer_t {
-  // Declared first, closed last: the context refers to the file but does
-  // not close it.
-  libav::io_context_ptr_t io;
+  ~muxer_t() {
+    if (descriptor >= 0) ::close(descriptor);
+  }
+  int descriptor = -1;
+  // Declared after the file, closed before it; the context refers to the
+  // AVIOContext but does not free it.
+  std::unique_ptr<AVIOContext, custom_io_freer_t> io;
   libav::output_context_ptr_t context;
   libav::packet_ptr_t packet;
   AVStream* stream = nullptr;  // owned by context
@@ -72,11 +117,16 @@ mp4_track_writer_t::mp4_track_writer_t(std::filesystem::path path, const trak_t&
   muxer.stream->sample_aspect_ratio = sar;
   muxer.stream->time_base = AVRational{1, int(timescale_)};
 
-  // "file:" keeps a name with a colon from being read as a protocol.
-  AVIOContext* io = nullptr;
-  code = avio_open(&io, ("file:" + path_.string()).c_str(), AVIO_FLAG_WRITE);
-  muxer.io.reset(io);
-  if (code < 0) fail("cannot create the file", code);
+  muxer.descriptor = create_exclusively(path_);
+  if (muxer.descriptor < 0) fail("cannot create the file", AVERROR(-muxer.descriptor));
+  constexpr int buffer_size = 64 << 10;
+  auto* const buffer = static_cast<unsigned char*>(av_malloc(buffer_size));
+  if (buffer == nullptr) fail("cannot create the file", AVERROR(ENOMEM));
+  muxer.io.reset(avio_alloc_context(buffer, buffer_size, 1, &muxer.descriptor, nullptr, write_to, seek_in));
+  if (!muxer.io) {
+    av_free(buffer);
+    fail("cannot create the file", AVERROR(ENOMEM));
+  }
   muxer.context->pb = muxer.io.get();
 
   muxer.packet.reset(av_packet_alloc());
@@ -135,9 +185,12 @@ void mp4_track_writer_t::finish() {
   if (!muxer.context) fail("cannot finish the file", "it is already finished");
   int const trailer_code = av_write_trailer(muxer.context.get());
   muxer.context.reset();
-  AVIOContext* io = muxer.io.release();
-  int const close_code = avio_closep(&io);
+  avio_flush(muxer.io.get());
+  int const write_code = muxer.io->error;
+  muxer.io.reset();
+  int const close_code = ::close(std::exchange(muxer.descriptor, -1)) == 0 ? 0 : AVERROR(errno);
   if (trailer_code < 0) fail("cannot write the file index", trailer_code);
+  if (write_code < 0) fail("cannot write the file", write_code);
   if (close_code < 0) fail("cannot write the file", close_code);
 }
 

@@ -15,7 +15,8 @@ namespace vantor::outputs {
 // Failures throw output_error_t ("<path>: <what>: <cause>").
 class mp4_track_writer_t {
  public:
-  // Creates `path` and writes the file header. `first_dts` (in the track's
+  // Creates `path`, which must not exist (a link there is not followed),
+  // and writes the file header. `first_dts` (in the track's
   // timescale) is where the first sample starts; the file presents it there.
   mp4_track_writer_t(std::filesystem::path path, const trak_t& trak, uint64_t first_dts);
   // Without finish(), the file is closed as it is, without its index.

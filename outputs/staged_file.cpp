@@ -1,8 +1,11 @@
 #include "outputs/staged_file.hpp"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <random>
 #include <system_error>
 #include <utility>
 
@@ -17,15 +20,30 @@ std::string errno_text(int error) { return std::error_code(error, std::generic_c
 }  // namespace
 
 std::filesystem::path staged_file_t::temporary_name_of(const std::filesystem::path& path) {
-  // Hidden, and named by the process, so that two runs never share one.
-  return path.parent_path() / ("." + path.filename().string() + ".partial-" + std::to_string(getpid()));
+  // Hidden, and named by 64 random bits: nobody can plant a file or link of
+  // that name ahead of us, nor two runs share one.
+  static thread_local std::mt19937_64 random{std::random_device{}()};
+  char suffix[17];
+  std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
+  return path.parent_path() / ("." + path.filename().string() + ".partial-" + suffix);
+}
+
+int create_exclusively(const std::filesystem::path& path) noexcept {
+  int const descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  return descriptor >= 0 ? descriptor : -errno;
 }
 
 staged_file_t::staged_file_t(std::filesystem::path path)
     : path_(std::move(path)), temporary_(temporary_name_of(path_)) {
-  file_ = std::fopen(temporary_.c_str(), "wb");
+  int const descriptor = create_exclusively(temporary_);
+  if (descriptor >= 0) file_ = ::fdopen(descriptor, "wb");
   if (file_ == nullptr) {
-    int const error = errno;
+    int const error = descriptor < 0 ? -descriptor : errno;
+    if (descriptor >= 0) {
+      ::close(descriptor);
+      std::error_code ignored;
+      std::filesystem::remove(temporary_, ignored);
+    }
     throw output_error_t(path_.string() + ": cannot create the file: " + errno_text(error));
   }
 }

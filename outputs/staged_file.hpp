@@ -20,7 +20,8 @@ class staged_file_t {
   staged_file_t(const staged_file_t&) = delete;
   staged_file_t& operator=(const staged_file_t&) = delete;
 
-  // The temporary name, for writers (libavformat) that open files themselves.
+  // A fresh temporary name beside `path`, unpredictable, for writers that
+  // create their file themselves (with create_exclusively()).
   static std::filesystem::path temporary_name_of(const std::filesystem::path& path);
 
   // Both throw output_error_t naming the final path and the cause.
@@ -36,7 +37,13 @@ class staged_file_t {
   bool committed_ = false;
 };
 
-// Renames a finished temporary file into place; throws output_error_t.
+// Creates `path` for writing, only if nothing of that name exists and never
+// through a link: a name planted in a shared folder cannot redirect the
+// bytes. The descriptor, or -errno.
+int create_exclusively(const std::filesystem::path& path) noexcept;
+
+// Renames a finished temporary file into place (a link at `path` is
+// replaced, not followed); throws output_error_t.
 void commit_staged(const std::filesystem::path& temporary, const std::filesystem::path& path);
 
 }  // namespace vantor::outputs

@@ -18,13 +18,18 @@ FUZZ_BUILD=${FUZZ_BUILD:-build-fuzz}
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 FUZZ_JOBS=${FUZZ_JOBS:-1}
 FUZZ_NICE=${FUZZ_NICE:-10}
-TARGETS=(decoder_chain annexb file_source options)
+TARGETS=(decoder_chain annexb file_source options transcode)
 
-# Per-input limits: a hang or a runaway allocation is a finding too.
-# Every target runs one input in milliseconds; 25 s leaves room for
-# the slowest seeds under ASan on a loaded machine.
-LIBFUZZER_FLAGS=(-timeout=25 -rss_limit_mb=2560 -malloc_limit_mb=2048 -max_len=65536
+# Per-input limits: a hang or a runaway allocation is a finding too. They
+# are what a thumbnailing service gives one upload; the targets apply the
+# tool's own bounds (av_max_alloc, a pixel ceiling) so that an input over
+# them is our fault, not the fuzzer's.
+LIBFUZZER_FLAGS=(-timeout=10 -rss_limit_mb=512 -malloc_limit_mb=512 -max_len=65536
                  -print_final_stats=1)
+# ASan's quarantine of freed memory (256 MB by default) counts in the RSS
+# but is no part of what an upload costs; 64 MB still catches a use after
+# free of the recent pictures.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=64}
 
 build() {
   ensure_packages fuzz clang libclang-rt-14-dev
@@ -43,9 +48,13 @@ build() {
 seed() {
   local seeds=$FUZZ_BUILD/seeds
   rm -rf "$seeds"
-  mkdir -p "$seeds"/{decoder_chain,annexb,file_source,options}
+  mkdir -p "$seeds"/{decoder_chain,annexb,file_source,options,transcode}
   "$FUZZ_BUILD/bin/fuzz_make_seeds" tests/data "$seeds"
   cp tests/data/*.mp4 tests/data/*.mkv tests/data/*.h264 tests/decoders/data/*.mp4 "$seeds/file_source/"
+  # Uploads of every container the tool reads (MP4, MOV, fragmented MP4,
+  # Matroska, MPEG-TS, FLV, raw H.264 and HEVC), and the hostile ones.
+  cp tests/data/*.mp4 tests/data/*.mkv tests/data/*.h264 \
+    tests/data/corpus/*.{mp4,mov,mkv,ts,flv} tests/data/hostile/*.{h264,hevc,mp4} "$seeds/transcode/"
   # Option configurations: fields separated by NUL (see options_entry.hpp).
   printf 'jpg\0quality\00075' > "$seeds/options/quality"
   printf 'jpg\0quality\00050\0quality\00080' > "$seeds/options/twice"
@@ -109,7 +118,7 @@ regress() {
     local files=("$dir"/*)
     [[ -e ${files[0]} ]] || continue
     count=$((count + ${#files[@]}))
-    "$FUZZ_BUILD/bin/fuzz_$target" -runs=1 "${files[@]}" > "$FUZZ_BUILD/regress-$target.log" 2>&1 \
+    "$FUZZ_BUILD/bin/fuzz_$target" "${LIBFUZZER_FLAGS[@]}" -runs=1 "${files[@]}" > "$FUZZ_BUILD/regress-$target.log" 2>&1 \
       || { echo "fuzz: $target: a regression input fails; see $FUZZ_BUILD/regress-$target.log" >&2; failed=1; }
   done
   echo "fuzz: replayed $count regression inputs"

@@ -3,6 +3,12 @@
 #include <cstdint>
 
 #include "fuzz/options_entry.hpp"
+#include "fuzz/service_limits.hpp"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  vantor::fuzz::apply_service_limits();
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vantor::fuzz::fuzz_options(data, size);

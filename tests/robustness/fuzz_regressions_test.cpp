@@ -21,6 +21,7 @@
 #include "fuzz/decoder_chain_entry.hpp"
 #include "fuzz/file_source_entry.hpp"
 #include "fuzz/options_entry.hpp"
+#include "fuzz/transcode_entry.hpp"
 #include "support/capture_log.hpp"
 #include "sources/file_sample_source.hpp"
 #include "support/paths.hpp"
@@ -39,6 +40,7 @@ const std::map<std::string, entry_t>& entries() {
       {"annexb", fuzz_annexb},
       {"file_source", fuzz_file_source},
       {"options", fuzz_options},
+      {"transcode", fuzz_transcode},
   };
   return table;
 }
@@ -50,6 +52,8 @@ std::vector<uint8_t> read_file(const fs::path& path) {
 
 
 TEST(fuzz_regressions, every_committed_input_replays_without_a_finding) {
+  // Under the fuzzers' bounds, so that an input over them fails here too.
+  apply_service_limits();
   fs::path const root = VANTOR_FUZZ_REGRESSIONS_DIR;
   size_t replayed = 0;
   for (const auto& [target, entry] : entries()) {
@@ -161,6 +165,59 @@ TEST(fuzz_entries, the_option_reference_agrees_on_the_documented_cases) {
   EXPECT_EQ(detail::reference_number("0042"), 42u);
   EXPECT_EQ(detail::reference_number("4294967296"), std::nullopt);
   EXPECT_EQ(detail::reference_number(" 1"), std::nullopt);
+}
+
+size_t files_in(const fs::path& folder) {
+  return static_cast<size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
+
+TEST(fuzz_entries, the_transcode_entry_writes_pictures_from_every_container) {
+  for (const char* clip : {"h264_high_bframes.mp4", "h264_mkv.mkv", "h264_annexb.h264", "hevc_main10.mp4",
+                           "corpus/choice_h264.ts", "corpus/timing_whole.flv",
+                           "corpus/timing_fmp4_later_segment.mp4"}) {
+    SCOPED_TRACE(clip);
+    std::vector<uint8_t> const bytes = read_file(clip_path(clip));
+    ASSERT_FALSE(bytes.empty());
+    EXPECT_NO_THROW(fuzz_transcode(bytes.data(), bytes.size()));
+    // One picture a second, from the first one on.
+    EXPECT_GE(files_in(transcode_fixture().folder()), 1u);
+  }
+  // A picture larger than the service allows is refused before decoding.
+  std::vector<uint8_t> const large = read_file(clip_path("hostile/h264_sps_8192.h264"));
+  EXPECT_NO_THROW(fuzz_transcode(large.data(), large.size()));
+  EXPECT_EQ(files_in(transcode_fixture().folder()), 0u);
+}
+
+TEST(fuzz_entries, the_transcode_checks_catch_wrong_pictures) {
+  // SOI, an APP0 segment, SOF0 of 64x36, EOI.
+  std::vector<uint8_t> jpeg = {0xff, 0xd8, 0xff, 0xe0, 0x00, 0x04, 0x00, 0x00, 0xff, 0xc0, 0x00, 0x11,
+                               0x08, 0x00, 0x24, 0x00, 0x40, 0x03, 0x01, 0x22, 0x00, 0xff, 0xd9};
+  std::optional<detail::jpeg_size_t> const size = detail::jpeg_size(jpeg);
+  ASSERT_TRUE(size.has_value());
+  EXPECT_EQ(size->width, 64u);
+  EXPECT_EQ(size->height, 36u);
+  std::vector<uint8_t> cut(jpeg.begin(), jpeg.end() - 1);
+  EXPECT_FALSE(detail::jpeg_size(cut).has_value());
+
+  fs::path const folder = fs::temp_directory_path() / ("vantor-fuzz-checks-" + std::to_string(getpid()));
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  auto put = [&](const std::string& name, const std::vector<uint8_t>& bytes) {
+    std::ofstream(folder / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                         static_cast<std::streamsize>(bytes.size()));
+  };
+  put("000001.jpg", jpeg);
+  EXPECT_NO_THROW(detail::check_pictures(folder, 1));
+  EXPECT_THROW(detail::check_pictures(folder, 2), finding_t);
+  // A file left under its temporary name.
+  put("000002.jpg.tmp", jpeg);
+  EXPECT_THROW(detail::check_pictures(folder, 2), finding_t);
+  fs::remove(folder / "000002.jpg.tmp");
+  // A picture of another width.
+  jpeg[16] = 0x50;
+  put("000002.jpg", jpeg);
+  EXPECT_THROW(detail::check_pictures(folder, 2), finding_t);
+  fs::remove_all(folder);
 }
 
 }  // namespace

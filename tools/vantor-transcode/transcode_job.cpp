@@ -264,13 +264,29 @@ transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log
   decoder_factory_t make_decoder =
       decoder_factory(host, modules, input, [&limits] { return limits.stop_requested(); });
   progress_meter_t progress(job.show_progress, input.info.duration_seconds);
-  run_t const run{job, host, plugins, input, std::move(make_decoder), progress, limits, written};
+  uint64_t written_here = 0;
+  run_t const run{job, host, plugins, input, std::move(make_decoder), progress, limits,
+                  written ? written : &written_here};
+  auto const timed_out = [&](uint64_t pictures) {
+    return input_error_t(job.input + ": stopped at --timeout " + time_text(*job.options.timeout) + " after " +
+                         std::to_string(pictures) + " pictures; the files written are complete");
+  };
 
   drained_t drained;
   try {
     drained = job.options.raw ? drain_into_raw(run) : drain_into_sinks(run);
   } catch (const exception& e) {
     progress.finish();
+    // Stopped before the first picture, the chain has nothing to encode and
+    // says so in its own terms; the stop is what happened.
+    if (limits.timed_out()) throw timed_out(*run.written);
+    if (limits.interrupted() && *run.written == 0) {
+      transcode_summary_t summary;
+      summary.interrupted = true;
+      summary.seconds = progress.elapsed_seconds();
+      summary.output = job.options.raw ? *job.options.raw : job.options.output_dir + " (no pictures)";
+      return summary;
+    }
     throw input_error_t(job.input + ": " + input_cause(job.input, e.what()));
   } catch (const outputs::output_error_t&) {
     progress.finish();
@@ -279,10 +295,7 @@ transcode_summary_t run_transcode(const transcode_job_t& job, log_context_t& log
   progress.finish();
   drained.interrupted = limits.interrupted();
   if (drained.stop_reason) throw input_error_t(job.input + ": " + *drained.stop_reason);
-  if (limits.timed_out()) {
-    throw input_error_t(job.input + ": stopped at --timeout " + time_text(*job.options.timeout) + " after " +
-                        std::to_string(drained.pictures) + " pictures; the files written are complete");
-  }
+  if (limits.timed_out()) throw timed_out(drained.pictures);
   // A damaged file gives every picture before the damage, then fails.
   if (input.fault->error && !drained.interrupted) {
     throw input_error_t(job.input + ": " + input_cause(job.input, input.fault->error->what()));
