@@ -48,8 +48,9 @@ void append_bytes(buckets_t& chain, const uint8_t* first, const uint8_t* last,
   block->bytes.reset(new uint8_t[block->capacity]);
   std::memcpy(block->bytes.get(), first, remaining);
   block->used = remaining;
-  // Reserve first, so that a failing push_back leaves the chain as it was.
-  chain.spans.reserve(chain.spans.size() + 1);
+  // A failing push_back leaves the chain as it was (a span moves without
+  // throwing). No exact reserve before it: that would copy every span on
+  // every new block, quadratic in a payload that comes in many blocks.
   chain.spans.push_back(detail::bucket_span_t{std::move(block), 0, remaining});
   chain.size += remaining;
 }

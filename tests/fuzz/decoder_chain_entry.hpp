@@ -115,7 +115,8 @@ inline void check_frame(const video::frame_t& frame) {
           "a picture whose data does not match its size and format");
 }
 
-inline void run_decoder_chain(const decoder_chain_input_t& input, log_context_t& log) {
+// Returns the number of pictures (or JPEG samples) that came out.
+inline size_t run_decoder_chain(const decoder_chain_input_t& input, log_context_t& log) {
   trak_t trak = testing::make_video_trak(input.hevc ? codec_t::hevc : codec_t::avc,
                                          uint32_t{input.timescale_code} * 100,
                                          input.record.value_or(std::vector<uint8_t>{}));
@@ -126,20 +127,24 @@ inline void run_decoder_chain(const decoder_chain_input_t& input, log_context_t&
   std::unique_ptr<video::frame_source_t> decoder =
       input.hevc ? video::create_avcodec_hvc_decoder(log, std::move(source))
                  : video::create_avcodec_avc_decoder(log, std::move(source));
-  // A decoder never returns more pictures than it was given samples, plus
-  // the end frame; the bound only stops a runaway decoder.
-  size_t const pull_limit = input.samples.size() + 2;
+  // A sample may hold several access units, and libavcodec decodes them
+  // all; but every picture takes a slice of some bytes. The bound only stops
+  // a runaway decoder.
+  size_t payload_bytes = 0;
+  for (const testing::memory_sample_t& sample : input.samples) payload_bytes += sample.bytes.size();
+  size_t const pull_limit = input.samples.size() + payload_bytes + 2;
 
   if (!input.chain) {
     for (size_t pulls = 0;; ++pulls) {
-      require(pulls <= pull_limit, "the decoder returns more pictures than samples");
+      require(pulls <= pull_limit, "the decoder returns more pictures than its samples could hold");
       video::frame_t const frame = (*decoder)();
       check_frame(frame);
-      if (frame.is_end_of_stream()) break;
+      if (frame.is_end_of_stream()) {
+        // After the end, end frames for ever.
+        require((*decoder)().is_end_of_stream(), "a picture after the end frame");
+        return pulls;
+      }
     }
-    // After the end, end frames for ever.
-    require((*decoder)().is_end_of_stream(), "a picture after the end frame");
-    return;
   }
 
   resize_geometry_t const g = geometry_of(input.geometry);
@@ -148,12 +153,14 @@ inline void run_decoder_chain(const decoder_chain_input_t& input, log_context_t&
   std::unique_ptr<sample_source_t> encoder =
       video::create_avcodec_jpg_encoder(log, std::move(filter), std::nullopt, 30);
   for (size_t pulls = 0;; ++pulls) {
-    require(pulls <= pull_limit, "the encoder returns more samples than pictures");
+    require(pulls <= pull_limit, "the encoder returns more samples than its input could hold pictures");
     std::optional<full_sample_t> sample = encoder->read_sample();
-    if (!sample) break;
+    if (!sample) {
+      require(!encoder->read_sample(), "a sample after the end");
+      return pulls;
+    }
     require(buckets_size(sample->data()) != 0, "an empty JPEG sample");
   }
-  require(!encoder->read_sample(), "a sample after the end");
 }
 
 }  // namespace detail

@@ -56,6 +56,25 @@ TEST(bucket_writer, large_write_goes_into_one_block_of_its_own_size) {
   EXPECT_EQ(piece_sizes(*chain), (std::vector<size_t>{10, 1}));
 }
 
+TEST(bucket_writer, a_payload_of_many_blocks_grows_its_span_list_geometrically) {
+  // A payload handed over in one-byte blocks (as a host may): each block is
+  // a span, and the span list must not be copied on every one of them.
+  unique_buckets_ptr_t chain = buckets_create();
+  std::vector<uint8_t> const bytes(20000, 0x5a);
+  size_t moves = 0;
+  const void* storage = nullptr;
+  for (size_t at = 0; at < bytes.size(); ++at) {
+    bucket_writer_t(*chain, 1).write(&bytes[at], &bytes[at] + 1);
+    if (chain->spans.data() != storage) {
+      storage = chain->spans.data();
+      ++moves;
+    }
+  }
+  EXPECT_EQ(buckets_size(*chain), bytes.size());
+  EXPECT_EQ(chain->spans.size(), bytes.size());
+  EXPECT_LT(moves, 64u);
+}
+
 TEST(buckets_split, takes_the_first_bytes_and_shares_the_cut_block) {
   unique_buckets_ptr_t chain = buckets_create();
   bucket_writer_t writer(*chain, 4);

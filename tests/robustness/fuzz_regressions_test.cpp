@@ -119,6 +119,25 @@ TEST(fuzz_entries, clip_inputs_go_through_the_decoder_and_the_whole_chain) {
   }
 }
 
+TEST(fuzz_entries, a_sample_of_several_access_units_may_give_more_pictures_than_samples) {
+  // The fuzzer's input: a raw stream's access units, several IDR pictures
+  // with their parameter sets in one sample. libavcodec decodes each and
+  // hands them all out at the end, which is no fault of the decoder.
+  std::vector<uint8_t> const bytes =
+      read_file(fs::path(VANTOR_FUZZ_REGRESSIONS_DIR) / "decoder_chain" / "access-units-in-one-sample.bin");
+  decoder_chain_input_t input = decode_decoder_chain_input(bytes.data(), bytes.size());
+  ASSERT_EQ(input.samples.size(), 2u);
+  input.chain = false;
+  testing::capture_log_t log(vantor_log_error);
+  size_t pictures = 0;
+  EXPECT_NO_THROW(pictures = detail::run_decoder_chain(input, log.context));
+  EXPECT_GT(pictures, input.samples.size());
+  // They share their sample's time, which the JPEG encoder refuses.
+  input.chain = true;
+  input.geometry = 0;
+  EXPECT_THROW(detail::run_decoder_chain(input, log.context), vantor::exception);
+}
+
 TEST(fuzz_entries, bad_input_gets_a_vantor_exception_not_a_finding) {
   decoder_chain_input_t input = clip_input("h264_high_bframes.mp4", 3);
   // The first NAL unit claims more bytes than its sample has.
