@@ -761,21 +761,30 @@ std::optional<uint64_t> file_sample_source_t::sync_sample_before(uint64_t ticks)
 
 bool file_sample_source_t::seek(uint64_t ticks) { return impl_->seek(ticks); }
 
-std::vector<uint64_t> file_sample_source_t::sync_sample_decode_times() const {
+std::vector<file_sample_source_t::sync_sample_t> file_sample_source_t::sync_samples() const {
   impl_t const& impl = *impl_;
-  std::vector<uint64_t> times;
+  std::vector<sync_sample_t> samples;
   int const entries = impl.can_seek() ? avformat_index_get_entries_count(impl.stream) : 0;
   // Only a complete index has the decode time of every sample.
   if (!impl.policy.index_holds_decode_times || impl.info.frame_count == 0 || static_cast<uint64_t>(entries) != impl.info.frame_count) {
-    return times;
+    return samples;
   }
   for (int i = 0; i < entries; ++i) {
     const AVIndexEntry* const entry = avformat_index_get_entry(impl.stream, i);
-    if (entry == nullptr || (entry->flags & AVINDEX_KEYFRAME) == 0) continue;
-    std::optional<int64_t> const time = add_ticks(entry->timestamp * impl.tick_multiplier, impl.shift);
-    if (!time || *time < 0) return {};
-    times.push_back(static_cast<uint64_t>(*time));
+    if (entry == nullptr) return {};
+    if ((entry->flags & AVINDEX_KEYFRAME) != 0) {
+      std::optional<int64_t> const time = add_ticks(entry->timestamp * impl.tick_multiplier, impl.shift);
+      if (!time || *time < 0) return {};
+      samples.push_back(sync_sample_t{static_cast<uint64_t>(*time), 0});
+    }
+    if (!samples.empty()) samples.back().run_bytes += static_cast<uint64_t>(entry->size);
   }
+  return samples;
+}
+
+std::vector<uint64_t> file_sample_source_t::sync_sample_decode_times() const {
+  std::vector<uint64_t> times;
+  for (const sync_sample_t& sample : sync_samples()) times.push_back(sample.decode_time);
   return times;
 }
 

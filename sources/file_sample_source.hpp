@@ -118,6 +118,13 @@ class file_sample_source_t final : public sample_source_t {
   // the file indexes all its samples (an MP4/MOV that is not fragmented);
   // empty otherwise.
   std::vector<uint64_t> sync_sample_decode_times() const;
+  // The same sync samples, each with the bytes of its run of samples (from
+  // it up to the next sync sample, or to the end), as the index gives them.
+  struct sync_sample_t {
+    uint64_t decode_time;
+    uint64_t run_bytes;
+  };
+  std::vector<sync_sample_t> sync_samples() const;
   // Moves to the sync sample of that decode time (one of the above), for a
   // decoder that starts there. False when the file cannot seek there.
   bool seek_to_sync_sample(uint64_t decode_time);

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "chunked_decode.hpp"
+#include "sources/file_sample_source.hpp"
 #include "support/tool_runner.hpp"
 
 // Cutting the stream into parts decoded on several threads must not change a
@@ -53,6 +57,46 @@ TEST(tool_threads, parts_decoded_at_once_give_the_bytes_of_one_stream) {
     EXPECT_EQ(outputs[1], outputs[0]);
     EXPECT_EQ(errors[1], errors[0]);
   }
+}
+
+// Parts are read whole ahead of their decoders, so none may hold more than
+// the bytes allowed, and parts still start at sync samples.
+TEST(tool_threads, parts_are_bounded_by_their_bytes) {
+  auto const file = vantor::sources::file_sample_source_t::open(corpus_clip("choice_h264_bframes.mp4"));
+  std::vector<vantor::sources::file_sample_source_t::sync_sample_t> const syncs = file->sync_samples();
+  ASSERT_GE(syncs.size(), 4u);
+  // The runs add up to every sample's bytes.
+  uint64_t read_bytes = 0;
+  while (std::optional<vantor::full_sample_t> sample = file->read_sample()) read_bytes += vantor::buckets_size(sample->data());
+  uint64_t index_bytes = 0;
+  uint64_t largest_run = 0;
+  for (const auto& sync : syncs) {
+    index_bytes += sync.run_bytes;
+    largest_run = std::max(largest_run, sync.run_bytes);
+  }
+  EXPECT_EQ(index_bytes, read_bytes);
+
+  uint32_t const second = file->trak().media_timescale;
+  std::vector<uint64_t> const by_time = vantor::tools::chunk_starts(*file, second);
+  std::vector<uint64_t> const by_bytes = vantor::tools::chunk_starts(*file, 1000 * second, largest_run);
+  ASSERT_GE(by_bytes.size(), 2u);
+  EXPECT_EQ(by_bytes.front(), file->first_dts());
+  for (size_t part = 0; part < by_bytes.size(); ++part) {
+    uint64_t bytes = 0;
+    bool starts_at_sync = false;
+    for (const auto& sync : syncs) {
+      starts_at_sync |= sync.decode_time == by_bytes[part];
+      bool const inside = sync.decode_time >= by_bytes[part] &&
+                          (part + 1 == by_bytes.size() || sync.decode_time < by_bytes[part + 1]);
+      if (inside) bytes += sync.run_bytes;
+    }
+    EXPECT_TRUE(starts_at_sync) << by_bytes[part];
+    EXPECT_LE(bytes, largest_run) << "part " << part;
+  }
+  EXPECT_GT(by_bytes.size(), vantor::tools::chunk_starts(*file, 1000 * second).size());
+  EXPECT_GE(by_time.size(), 2u);
+  // A run that no part can hold: the stream is decoded in one chain.
+  EXPECT_TRUE(vantor::tools::chunk_starts(*file, second, largest_run - 1).empty());
 }
 
 }  // namespace

@@ -23,16 +23,33 @@ struct chunk_result_t {
   std::exception_ptr failure;
 };
 
+// One part's samples, read from the shared file before its decoder starts.
+class part_samples_t final : public sample_source_t {
+ public:
+  part_samples_t(const trak_t& trak, uint64_t first_dts) : trak_(trak), first_dts_(first_dts) {}
+
+  const trak_t& trak() const override { return trak_; }
+  uint64_t first_dts() const override { return first_dts_; }
+  std::optional<full_sample_t> read_sample() override {
+    if (samples_.empty()) return std::nullopt;
+    std::optional<full_sample_t> sample = std::exchange(samples_.front(), std::nullopt);
+    samples_.pop_front();
+    return sample;
+  }
+
+  void add(std::optional<full_sample_t> sample) { samples_.push_back(std::move(sample)); }
+
+ private:
+  const trak_t& trak_;
+  uint64_t const first_dts_;
+  std::deque<std::optional<full_sample_t>> samples_;  // optional: GCC 12 misreads a move out of the deque
+};
+
 class chunk_runner_t {
  public:
-  chunk_runner_t(const std::string& path, log_context_t& log_context, const std::vector<uint64_t>& starts,
+  chunk_runner_t(sources::file_sample_source_t& file, const std::string& path, const std::vector<uint64_t>& starts,
                  unsigned threads, const chunk_chain_t& chain)
-      : path_(path),
-        log_context_(log_context),
-        starts_(starts),
-        threads_(threads),
-        chain_(chain),
-        results_(starts.size()) {}
+      : file_(file), path_(path), starts_(starts), threads_(threads), chain_(chain), results_(starts.size()) {}
 
   void run(const std::function<bool(timed_sample_t)>& write) {
     std::vector<std::thread> workers;
@@ -83,11 +100,9 @@ class chunk_runner_t {
   }
 
   void work() noexcept {
-    std::unique_ptr<sources::file_sample_source_t> file;
     while (std::optional<size_t> const chunk = next_chunk()) {
       try {
-        if (!file) file = sources::file_sample_source_t::open(path_, &log_context_);
-        decode_chunk(*file, *chunk);
+        decode_chunk(*chunk);
       } catch (...) {
         std::lock_guard<std::mutex> lock(mutex_);
         results_[*chunk].failure = std::current_exception();
@@ -98,20 +113,45 @@ class chunk_runner_t {
     }
   }
 
-  void decode_chunk(sources::file_sample_source_t& file, size_t chunk) {
+  // The chunks read in the stream's order: a fault in the file ends the
+  // chunk it lies in, as it would end one stream, and the file reads on
+  // forward.
+  std::unique_ptr<part_samples_t> read_chunk(size_t chunk, stages::chunk_span_t& span) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return stopping_ || reading_ == chunk; });
+    if (stopping_) return nullptr;
+    lock.unlock();
+    struct turn_t {
+      chunk_runner_t& runner;
+      ~turn_t() {
+        std::lock_guard<std::mutex> lock(runner.mutex_);
+        ++runner.reading_;
+        runner.changed_.notify_all();
+      }
+    } const turn{*this};
     std::optional<uint64_t> const end =
         chunk + 1 < starts_.size() ? std::optional<uint64_t>(starts_[chunk + 1]) : std::nullopt;
-    if (!file.seek_to_sync_sample(starts_[chunk])) {
-      if (file.fault()->error) throw *file.fault()->error;
+    if (!file_.seek_to_sync_sample(starts_[chunk])) {
+      if (file_.fault()->error) throw *file_.fault()->error;
       throw vantor::exception(vantor_result_check_failed,
                               "file_sample_source: " + path_ + ": cannot seek to the sync sample at " +
                                   std::to_string(starts_[chunk]) + " ticks");
     }
+    auto samples = std::make_unique<part_samples_t>(file_.trak(), file_.first_dts());
+    stages::chunk_samples_t part(file_, end, chunk == 0, span);
+    while (std::optional<full_sample_t> sample = part.read_sample()) samples->add(std::move(sample));
+    return samples;
+  }
+
+  void decode_chunk(size_t chunk) {
     stages::chunk_span_t span;
-    auto samples = std::make_unique<stages::chunk_samples_t>(file, end, chunk == 0, span);
+    std::unique_ptr<part_samples_t> samples = read_chunk(chunk, span);
+    if (!samples) return;
+    // Kept now: the file reads on for later chunks.
+    std::optional<vantor::exception> const fault = file_.fault()->error;
     std::unique_ptr<video::frame_source_t> pictures = chain_.decoder(std::move(samples));
     pictures = std::make_unique<stages::chunk_window_t>(std::move(pictures), span);
-    pictures = std::make_unique<stages::presentation_window_t>(std::move(pictures), file.presentation_start());
+    pictures = std::make_unique<stages::presentation_window_t>(std::move(pictures), file_.presentation_start());
     std::unique_ptr<sample_source_t> encoded = chain_.encoder(chain_.stages(std::move(pictures)));
     uint64_t dts = encoded->first_dts();
     while (std::optional<full_sample_t> sample = encoded->read_sample()) {
@@ -122,11 +162,11 @@ class chunk_runner_t {
       dts += duration;
       changed_.notify_all();
     }
-    if (file.fault()->error) throw *file.fault()->error;
+    if (fault) throw *fault;
   }
 
-  std::string const path_;
-  log_context_t& log_context_;
+  sources::file_sample_source_t& file_;
+  const std::string& path_;
   std::vector<uint64_t> const& starts_;
   unsigned const threads_;
   const chunk_chain_t& chain_;
@@ -134,26 +174,33 @@ class chunk_runner_t {
   std::condition_variable changed_;
   std::vector<chunk_result_t> results_;
   size_t next_ = 0;      // the next chunk to decode
+  size_t reading_ = 0;   // the chunk whose turn it is to read the file
   size_t consumed_ = 0;  // chunks written
   bool stopping_ = false;
 };
 
 }  // namespace
 
-std::vector<uint64_t> chunk_starts(const sources::file_sample_source_t& source, uint64_t min_ticks) {
+std::vector<uint64_t> chunk_starts(const sources::file_sample_source_t& source, uint64_t min_ticks,
+                                   uint64_t max_bytes) {
   std::vector<uint64_t> starts;
-  for (uint64_t const time : source.sync_sample_decode_times()) {
-    if (starts.empty() || time >= starts.back() + min_ticks) starts.push_back(time);
+  uint64_t part_bytes = 0;
+  for (const sources::file_sample_source_t::sync_sample_t& sync : source.sync_samples()) {
+    if (sync.run_bytes > max_bytes) return {};
+    if (starts.empty() || sync.decode_time >= starts.back() + min_ticks || part_bytes + sync.run_bytes > max_bytes) {
+      starts.push_back(sync.decode_time);
+      part_bytes = 0;
+    }
+    part_bytes += sync.run_bytes;
   }
   if (!starts.empty() && starts.front() != source.first_dts()) starts.clear();
   return starts;
 }
 
-void run_chunked(const std::string& path, log_context_t& log_context, const std::vector<uint64_t>& starts,
-                 unsigned threads,
-                 const chunk_chain_t& chain, const std::function<bool(timed_sample_t)>& write) {
+void run_chunked(sources::file_sample_source_t& file, const std::string& path, const std::vector<uint64_t>& starts,
+                 unsigned threads, const chunk_chain_t& chain, const std::function<bool(timed_sample_t)>& write) {
   VANTOR_CHECK(threads > 0 && !starts.empty());
-  chunk_runner_t(path, log_context, starts, threads, chain).run(write);
+  chunk_runner_t(file, path, starts, threads, chain).run(write);
 }
 
 }  // namespace vantor::tools

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "log_context.hpp"
 #include "sources/file_sample_source.hpp"
 #include "transcode/video_base.hpp"
 
@@ -28,9 +27,16 @@ struct chunk_chain_t {
   std::function<std::unique_ptr<sample_source_t>(std::unique_ptr<video::frame_source_t>)> encoder;
 };
 
+// A part's samples are read ahead of its decoder, whole, from the one file
+// all parts share; a run of samples between two sync samples larger than
+// this is decoded in one chain instead.
+constexpr uint64_t max_part_bytes = uint64_t{32} << 20;
+
 // The decode times where chunks start: sync samples at least `min_ticks`
-// apart, the first sample first. Fewer than two: decode in one chain.
-std::vector<uint64_t> chunk_starts(const sources::file_sample_source_t& source, uint64_t min_ticks);
+// apart (closer where a part would hold more than `max_bytes`), the first
+// sample first. Fewer than two: decode in one chain.
+std::vector<uint64_t> chunk_starts(const sources::file_sample_source_t& source, uint64_t min_ticks,
+                                   uint64_t max_bytes = max_part_bytes);
 
 // One encoded sample, its time and the track of the encoder that made it.
 struct timed_sample_t {
@@ -39,13 +45,13 @@ struct timed_sample_t {
   full_sample_t sample;
 };
 
-// Runs the chunks on `threads` threads, each reading the file itself
-// (libavformat's messages go to `log_context`), and hands each sample to
-// `write` on the calling thread, in order; `write` returns false to stop there. A
-// failure in a chunk comes out (as thrown) after every sample of the chunks
-// before it has been written.
-void run_chunked(const std::string& path, log_context_t& log_context, const std::vector<uint64_t>& starts,
-                 unsigned threads,
-                 const chunk_chain_t& chain, const std::function<bool(timed_sample_t)>& write);
+// Runs the chunks on `threads` threads and hands each sample to `write` on
+// the calling thread, in order; `write` returns false to stop there. The
+// chunks share `file` (opened from `path`) and its index: each reads its samples in turn, in the
+// stream's order, and decodes them while the next one reads. A failure in a
+// chunk comes out (as thrown) after every sample of the chunks before it has
+// been written.
+void run_chunked(sources::file_sample_source_t& file, const std::string& path, const std::vector<uint64_t>& starts,
+                 unsigned threads, const chunk_chain_t& chain, const std::function<bool(timed_sample_t)>& write);
 
 }  // namespace vantor::tools

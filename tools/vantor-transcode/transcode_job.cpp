@@ -203,7 +203,7 @@ void drain_parts(const run_t& run, const std::vector<uint64_t>& chunks, outputs:
       }};
   uint64_t ticks = 0;
   uint64_t end = 0;
-  run_chunked(run.job.input, run.host.log_context, chunks, run.job.decode_threads, chain, [&](timed_sample_t timed) {
+  run_chunked(*run.input.source, run.job.input, chunks, run.job.decode_threads, chain, [&](timed_sample_t timed) {
     if (run.limits.stop_requested()) return false;
     sinks.take(timed.trak, timed.dts, timed.sample);
     ticks += timed.sample.duration();
