@@ -20,7 +20,7 @@ extern "C" {
 #include "sources/display_orientation.hpp"
 #include "sources/dolby_vision.hpp"
 #include "sources/libav_log_scope.hpp"
-#include "sources/mp4_data_reference.hpp"
+#include "sources/mp4_track_facts.hpp"
 #include "sources/nal_reference.hpp"
 #include "exception.hpp"
 
@@ -190,7 +190,7 @@ struct file_sample_source_t::impl_t {
   }
 
   void open(const std::string& file_path);
-  void refuse_samples_elsewhere() const;
+  void refuse_what_the_moov_hides() const;
   void refuse_pictures_above_the_limit() const;
   void choose_stream();
   void describe_track();
@@ -236,7 +236,7 @@ void file_sample_source_t::impl_t::open(const std::string& file_path) {
   }
   context.reset(raw);
   policy = container_policy_of(*context->iformat);
-  if (policy.has_data_references) refuse_samples_elsewhere();
+  if (policy.has_data_references) refuse_what_the_moov_hides();
   if (max_pixels != 0) refuse_pictures_above_the_limit();
   {
     // The probing decoders refuse what the run would refuse, so that a
@@ -273,17 +273,28 @@ void file_sample_source_t::impl_t::refuse_pictures_above_the_limit() const {
 
 // libavformat reads a track whose data reference names another file from
 // this one anyway (or skips it), and what fails then says nothing of why.
-// Its streams are known from the moov: the video read is the first wanted.
-void file_sample_source_t::impl_t::refuse_samples_elsewhere() const {
+// An index of more samples than the file has bytes is a lie that would cost
+// memory by the sample until libavformat's allocation bound stops it, after
+// which the file would look truncated. The streams are known from the moov:
+// the video read is the first wanted.
+void file_sample_source_t::impl_t::refuse_what_the_moov_hides() const {
   for (unsigned i = 0; i < context->nb_streams; ++i) {
     AVStream const* const candidate = context->streams[i];
     if (!is_wanted(*candidate->codecpar)) continue;
-    std::optional<std::string> const other = external_sample_file(path, static_cast<uint32_t>(candidate->id));
-    if (!other) return;
-    fail(vantor_result_check_failed,
-         "the video's samples are in another file (an external data reference" +
-             (other->empty() ? std::string() : " to \"" + *other + "\"") +
-             "); only files that hold their own samples are read");
+    mp4_track_facts_t const facts = mp4_track_facts(path, static_cast<uint32_t>(candidate->id));
+    if (facts.samples_elsewhere) {
+      fail(vantor_result_check_failed,
+           "the video's samples are in another file (an external data reference" +
+               (facts.samples_elsewhere->empty() ? std::string() : " to \"" + *facts.samples_elsewhere + "\"") +
+               "); only files that hold their own samples are read");
+    }
+    int64_t const file_bytes = context->pb ? avio_size(context->pb) : -1;
+    if (file_bytes >= 0 && facts.declared_samples > static_cast<uint64_t>(file_bytes)) {
+      fail(vantor_result_check_failed, "the index claims " + std::to_string(facts.declared_samples) +
+                                           " samples, more than a file of " + std::to_string(file_bytes) +
+                                           " bytes can hold");
+    }
+    return;
   }
 }
 

@@ -44,9 +44,9 @@ TEST(tool_input, crafted_headers_are_refused_before_decoding) {
                                                       "more than the 35389440 allowed"},
                          case_t{"h264_sps_16000.h264", "16000x16000 (256000000 pixels)"},
                          case_t{"hevc_sps_8192.hevc", "8192x8192 (67108864 pixels)"},
-                         case_t{"mp4_stsz_85M.mp4", "the file is truncated"}}) {
+                         case_t{"mp4_stsz_85M.mp4", "the index claims 85000000 samples, more than a file of 14904 bytes"}}) {
     SCOPED_TRACE(c.file);
-    auto const result = run_tool_in(scratch.path(), {hostile(c.file), "--size", "320x180", "-o", c.file});
+    auto const result = run_tool_in(scratch.path(), {hostile(c.file), "--size", "320x180", "--threads", "2", "-o", c.file});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err.rfind("vantor-transcode: " + hostile(c.file) + ": ", 0), 0u) << result.err;
     EXPECT_NE(result.err.find(c.cause), std::string::npos) << result.err;

@@ -1,4 +1,4 @@
-#include "sources/mp4_data_reference.hpp"
+#include "sources/mp4_track_facts.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -126,27 +126,41 @@ std::optional<std::string> other_file(const box_t& entry) {
   return std::string();
 }
 
-}  // namespace
-
-std::optional<std::string> external_sample_file(const std::string& path, uint32_t track_id) {
-  std::vector<uint8_t> const moov_bytes = read_moov(path);
-  if (moov_bytes.size() < 8) return std::nullopt;
-  std::vector<box_t> const top = boxes_in(moov_bytes.data(), moov_bytes.data() + moov_bytes.size());
-  if (top.empty()) return std::nullopt;
-  for (const box_t& trak : boxes_in(top[0].body, top[0].body + top[0].size)) {
-    if (trak.type != "trak") continue;
-    if (track_id_of(descend(trak, {"tkhd"})) != track_id) continue;
-    box_t const dref = descend(trak, {"mdia", "minf", "dinf", "dref"});
-    box_t const stsd = descend(trak, {"mdia", "minf", "stbl", "stsd"});
-    if (dref.size < 8) return std::nullopt;
-    std::vector<box_t> const entries = boxes_in(dref.body + 8, dref.body + dref.size);
-    for (uint32_t const index : used_references(stsd)) {
-      if (index == 0 || index > entries.size()) continue;
-      if (std::optional<std::string> name = other_file(entries[index - 1])) return name;
-    }
-    return std::nullopt;
+// The samples' data references, when one of them names another file.
+std::optional<std::string> samples_elsewhere(const box_t& trak) {
+  box_t const dref = descend(trak, {"mdia", "minf", "dinf", "dref"});
+  box_t const stsd = descend(trak, {"mdia", "minf", "stbl", "stsd"});
+  if (dref.size < 8) return std::nullopt;
+  std::vector<box_t> const entries = boxes_in(dref.body + 8, dref.body + dref.size);
+  for (uint32_t const index : used_references(stsd)) {
+    if (index == 0 || index > entries.size()) continue;
+    if (std::optional<std::string> name = other_file(entries[index - 1])) return name;
   }
   return std::nullopt;
+}
+
+// Both sample size boxes give the count after version, flags and one word
+// (stsz: the size of every sample; stz2: the field size).
+uint64_t declared_samples(const box_t& trak) {
+  for (std::string_view const type : {"stsz", "stz2"}) {
+    box_t const sizes = descend(trak, {"mdia", "minf", "stbl", type});
+    if (sizes.size >= 12) return be32(sizes.body + 8);
+  }
+  return 0;
+}
+
+}  // namespace
+
+mp4_track_facts_t mp4_track_facts(const std::string& path, uint32_t track_id) {
+  std::vector<uint8_t> const moov_bytes = read_moov(path);
+  if (moov_bytes.size() < 8) return {};
+  std::vector<box_t> const top = boxes_in(moov_bytes.data(), moov_bytes.data() + moov_bytes.size());
+  if (top.empty()) return {};
+  for (const box_t& trak : boxes_in(top[0].body, top[0].body + top[0].size)) {
+    if (trak.type != "trak" || track_id_of(descend(trak, {"tkhd"})) != track_id) continue;
+    return mp4_track_facts_t{samples_elsewhere(trak), declared_samples(trak)};
+  }
+  return {};
 }
 
 }  // namespace vantor::sources
