@@ -79,7 +79,7 @@ bench: configure
 	  --runs 9 --micro $(BUILD)/bench_image_copy.txt
 	bash -c 'source scripts/lib.sh && ensure_packages bench ffmpeg x264 x265 ffmpegthumbnailer'
 	bench/bench_thumbnails.py --build $(BUILD) --ffmpeg-prefix "$$(cat $(FFMPEG_PREFIX_FILE))" --runs 5
-	bench/bench_colour.py --build $(BUILD) --ffmpeg-prefix "$$(cat $(FFMPEG_PREFIX_FILE))" --runs 5
+	bench/bench_colour.py --build $(BUILD) --ffmpeg-prefix "$$(cat $(FFMPEG_PREFIX_FILE))" --runs 9
 	bench/batch_scaling.py --build $(BUILD) --output bench/batch_scaling.md
 
 # Only the batch scaling of `make bench`: --batch with --jobs 1 against

@@ -29,11 +29,16 @@ CLIPS = ["h264_high_bframes.mp4", "hevc_main_bframes.mp4", "h264_mkv.mkv", "hevc
          "h264_fullrange.mp4"]
 
 
-def make_hd_clip(scratch):
-    """A 4 s 1080p H.264 clip made by Debian's ffmpeg, as phones record."""
-    clip = scratch / "hd_1080p.mp4"
-    subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=s=1920x1080:r=30:d=4",
-                    "-c:v", "libx264", "-preset", "veryfast", "-g", "60", "-pix_fmt", "yuv420p", "-y",
+# Clips made by Debian's ffmpeg: a 4 s 1080p one as phones record, and the
+# 12 s 640x360 one of the batch's first measurement.
+MADE = {"1080p": ("testsrc2=s=1920x1080:r=30:d=4", "60"), "640x360": ("testsrc2=s=640x360:r=25:d=12", "50")}
+
+
+def make_clip(scratch, kind):
+    clip = scratch / f"clip_{kind}.mp4"
+    source, gop = MADE[kind]
+    subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", source,
+                    "-c:v", "libx264", "-preset", "veryfast", "-g", gop, "-pix_fmt", "yuv420p", "-y",
                     str(clip)], check=True)
     return clip
 
@@ -41,10 +46,10 @@ def make_hd_clip(scratch):
 def make_list(count, scratch, kind):
     # Each clip is listed under its own path, so that every input's output
     # folder is its own name (no ~2 folders), as a real batch has.
-    hd = make_hd_clip(scratch) if kind == "1080p" else None
+    made = make_clip(scratch, kind) if kind in MADE else None
     lines = []
     for i in range(count):
-        source = hd if hd else ROOT / "tests" / "data" / CLIPS[i % len(CLIPS)]
+        source = made if made else ROOT / "tests" / "data" / CLIPS[i % len(CLIPS)]
         copy = scratch / kind / f"{i + 1:02d}_{source.name}"
         copy.parent.mkdir(parents=True, exist_ok=True)
         shutil.copyfile(source, copy)
@@ -80,6 +85,10 @@ def summary(values):
     return statistics.median(values), min(values), max(values)
 
 
+def busy(runs):
+    return statistics.median(r["cpu"] / r["wall"] for r in runs)
+
+
 def cell(values, digits=3):
     m, lo, hi = summary(values)
     return f"{m:.{digits}f} ({lo:.{digits}f}–{hi:.{digits}f})"
@@ -101,12 +110,13 @@ def main():
     # The committed small clips, and phone-sized 1080p ones scaled to 640x360.
     scenarios = [("small clips, JPEG, decoded size", "small", []),
                  ("small clips, JPEG 640x360 --fit q75", "small", ["--size", "640x360", "--fit", "--quality", "75"]),
+                 ("12 s 640x360 clips, JPEG 640x360", "640x360", ["--size", "640x360"]),
                  ("1080p clips, JPEG 640x360 --fit q75", "1080p", ["--size", "640x360", "--fit", "--quality", "75"])]
     load_before = os.getloadavg()
     rows = []
     with tempfile.TemporaryDirectory() as scratch_dir:
         scratch = Path(scratch_dir)
-        lists = {kind: make_list(args.inputs, scratch, kind) for kind in ("small", "1080p")}
+        lists = {kind: make_list(args.inputs, scratch, kind) for kind in ("small", "640x360", "1080p")}
         for name, kind, extra in scenarios:
             list_path, inputs = lists[kind]
             print(f"bench: {name} ...", file=sys.stderr, flush=True)
@@ -122,15 +132,19 @@ def main():
     n = args.jobs
     lines = [
         f"# Batch scaling: --jobs 1 against --jobs {n}", "",
-        f"{args.inputs} inputs a list (the committed test clips, or copies of a 4 s 1080p H.264 clip; each "
-        f"under its own path), {args.runs} "
+        f"{args.inputs} inputs a list (the committed test clips, or copies of a 12 s 640x360 or a 4 s 1080p H.264 clip; "
+        f"each under its own path), {args.runs} "
         f"alternating runs per side, {os.cpu_count()} cores; medians with min–max. Load "
         f"average (1 min) before {load_before[0]:.2f}, after {load_after[0]:.2f}.", "",
         "Throughput ratio: wall time with --jobs 1 over wall time with --jobs "
-        f"{n} (the same pictures), from the medians, then of the pairs run back to back.", "",
+        f"{n} (the same pictures), from the medians, then of the pairs run back to back. "
+        "Cores busy: CPU time over wall time. With --jobs 1 an input decodes on a thread of its "
+        "own beside scaling and encoding, so it already keeps more than one core busy; with "
+        f"--jobs {n} filling the cores it does not, and the cores busy say how near the jobs "
+        "come to using every core once.", "",
         f"| job | pictures | wall s jobs 1 | wall s jobs {n} | throughput ratio "
-        f"| ratio of pairs | CPU s jobs 1 | CPU s jobs {n} |",
-        "|---|---|---|---|---|---|---|---|",
+        f"| ratio of pairs | CPU s jobs 1 | CPU s jobs {n} | cores busy jobs 1 | cores busy jobs {n} |",
+        "|---|---|---|---|---|---|---|---|---|---|",
     ]
     for name, results in rows:
         one, many = results[1], results[n]
@@ -138,7 +152,8 @@ def main():
         ratio = statistics.median(r["wall"] for r in one) / statistics.median(r["wall"] for r in many)
         lines.append(f"| {name} | {one[0]['pictures']} | {cell([r['wall'] for r in one])} "
                      f"| {cell([r['wall'] for r in many])} | {ratio:.2f} | {cell(pairs, 2)} "
-                     f"| {cell([r['cpu'] for r in one])} | {cell([r['cpu'] for r in many])} |")
+                     f"| {cell([r['cpu'] for r in one])} | {cell([r['cpu'] for r in many])} "
+                     f"| {busy(one):.2f} | {busy(many):.2f} |")
     text = "\n".join(lines) + "\n"
     if args.output:
         Path(args.output).write_text(text)
