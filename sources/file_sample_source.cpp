@@ -173,6 +173,14 @@ struct file_sample_source_t::impl_t {
   void set_fault(vantor_result code, const std::string& cause) {
     if (!fault) fault.emplace(code, message(cause));
   }
+  // Ends the samples here, whatever the reads after this one found.
+  std::nullopt_t end_at_damage(vantor_result code, const std::string& cause) {
+    fault.emplace(code, message(cause));
+    queue.clear();
+    at_end = true;
+    kept->error = *fault;
+    return std::nullopt;
+  }
 
   std::optional<int64_t> ticks(int64_t time) {
     if (time == AV_NOPTS_VALUE) return std::nullopt;
@@ -677,12 +685,7 @@ std::optional<full_sample_t> file_sample_source_t::impl_t::next_sample() {
   std::string const name = "sample " + std::to_string(current.number);
   if (current.corrupt) {
     // The damage comes first, whatever the reads after it found.
-    fault.emplace(vantor_result_io_error,
-                  message(name + " is cut short or damaged (the file may be truncated)"));
-    queue.clear();
-    at_end = true;
-    kept->error = *fault;
-    return std::nullopt;
+    return end_at_damage(vantor_result_io_error, name + " is cut short or damaged (the file may be truncated)");
   }
   if (!current.dts) fail(vantor_result_check_failed, name + " has no decode time");
   // Matroska gives blocks before time 0 no presentation time; they are
@@ -717,8 +720,9 @@ std::optional<full_sample_t> file_sample_source_t::impl_t::next_sample() {
     duration = previous_sample_duration;
   }
   if (duration > std::numeric_limits<uint32_t>::max()) {
-    fail(vantor_result_check_failed, name + ": duration " + std::to_string(duration) +
-                                         " does not fit in 32 bits");
+    // A clock that jumps by years is damage: the pictures before it are good.
+    return end_at_damage(vantor_result_check_failed,
+                         name + ": duration " + std::to_string(duration) + " does not fit in 32 bits");
   }
   int64_t const offset = checked(sub_ticks(*current.pts, dts), name + ": its composition offset");
   if (offset < std::numeric_limits<int32_t>::min() || offset > std::numeric_limits<int32_t>::max()) {

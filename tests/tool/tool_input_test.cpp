@@ -58,6 +58,20 @@ TEST(tool_input, crafted_headers_are_refused_before_decoding) {
   EXPECT_EQ(allowed.err.find("allowed"), std::string::npos) << allowed.err;
 }
 
+// A fragment whose decode time jumps by 4e9 s: the pictures before the jump
+// are written, then the run ends at once naming the sample, instead of the
+// picker stepping through the gap's marks.
+TEST(tool_input, a_clock_jump_ends_the_run_after_the_pictures_before_it) {
+  vantor::testing::scratch_folder_t scratch{"vantor_jump"};
+  auto const result = run_tool_in(scratch.path(), {hostile("mp4_tfdt_jump.mp4"), "--every", "10s", "--size",
+                                                   "320x180", "-o", "out"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find(": sample 29: duration 51200000001024 does not fit in 32 bits"), std::string::npos)
+      << result.err;
+  EXPECT_TRUE(fs::exists(scratch.path() / "out" / "000001.jpg"));
+  EXPECT_FALSE(fs::exists(scratch.path() / "out" / "000002.jpg"));
+}
+
 // A name is a file: "pipe:0" reads no inherited descriptor, and a name with
 // a colon is no protocol.
 TEST(tool_input, names_are_files_whatever_they_look_like) {
