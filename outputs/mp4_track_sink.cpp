@@ -1,6 +1,5 @@
 #include "outputs/mp4_track_sink.hpp"
 
-#include <system_error>
 #include <utility>
 
 #include "outputs/picture_writers.hpp"
@@ -8,28 +7,27 @@
 
 namespace vantor::outputs {
 
-mp4_track_sink_t::mp4_track_sink_t(std::filesystem::path path, bool overwrite)
-    : path_(std::move(path)), temporary_(staged_file_t::temporary_name_of(path_)) {
+mp4_track_sink_t::mp4_track_sink_t(std::filesystem::path path, bool overwrite) : path_(std::move(path)) {
   check_replaceable(path_, overwrite);
 }
 
 void mp4_track_sink_t::begin(const track_description_t& track) {
-  writer_ = std::make_unique<mp4_track_writer_t>(temporary_, track.trak, track.first_dts);
+  file_ = std::make_unique<staging_t>(path_);
+  writer_ = std::make_unique<mp4_track_writer_t>(*file_, track.trak, track.first_dts);
 }
 
 void mp4_track_sink_t::finish(uint64_t) {
   if (!writer_) return;
   writer_->finish();
   writer_.reset();
-  commit_staged(temporary_, path_);
+  file_->commit();
+  file_.reset();
 }
 
 void mp4_track_sink_t::abandon() noexcept {
-  if (!writer_) return;
   // The partial track goes; the file it would replace stays.
   writer_.reset();
-  std::error_code ignored;
-  std::filesystem::remove(temporary_, ignored);
+  file_.reset();
 }
 
 }  // namespace vantor::outputs

@@ -10,7 +10,7 @@
 namespace vantor::outputs {
 
 // The samples as the MJPEG track of an MP4 file, made at the first sample
-// (a run without pictures leaves no file) and renamed into place at finish.
+// (a run without pictures leaves no file) and put in place at finish.
 class mp4_track_sink_t final : public output_sink_t {
  public:
   mp4_track_sink_t(std::filesystem::path path, bool overwrite);
@@ -24,8 +24,8 @@ class mp4_track_sink_t final : public output_sink_t {
 
  private:
   std::filesystem::path const path_;
-  std::filesystem::path const temporary_;
-  std::unique_ptr<mp4_track_writer_t> writer_;
+  std::unique_ptr<staging_t> file_;
+  std::unique_ptr<mp4_track_writer_t> writer_;  // writes into file_
 };
 
 }  // namespace vantor::outputs

@@ -62,12 +62,8 @@ struct custom_io_freer_t {
 }  // namespace
 
 struct mp4_track_writer_t::muxer_t {
-  ~muxer_t() {
-    if (descriptor >= 0) ::close(descriptor);
-  }
-  int descriptor = -1;
-  // Declared after the file, closed before it; the context refers to the
-  // AVIOContext but does not free it.
+  int descriptor = -1;  // the staged file's; it closes it
+  // The context refers to the AVIOContext but does not free it.
   std::unique_ptr<AVIOContext, custom_io_freer_t> io;
   libav::output_context_ptr_t context;
   libav::packet_ptr_t packet;
@@ -82,9 +78,8 @@ void mp4_track_writer_t::fail(const char* what, const char* cause) const {
   throw output_error_t(path_.string() + ": " + what + ": " + cause);
 }
 
-mp4_track_writer_t::mp4_track_writer_t(std::filesystem::path path, const trak_t& trak,
-                                       uint64_t first_dts)
-    : path_(std::move(path)), timescale_(trak.media_timescale), muxer_(std::make_unique<muxer_t>()) {
+mp4_track_writer_t::mp4_track_writer_t(staging_t& file, const trak_t& trak, uint64_t first_dts)
+    : path_(file.path()), timescale_(trak.media_timescale), muxer_(std::make_unique<muxer_t>()) {
   if (timescale_ == 0 || timescale_ > INT_MAX)
     fail("cannot describe the track", "its timescale is 0 or too large");
   if (trak.width == 0 || trak.height == 0 || trak.width > INT_MAX || trak.height > INT_MAX)
@@ -117,8 +112,7 @@ mp4_track_writer_t::mp4_track_writer_t(std::filesystem::path path, const trak_t&
   muxer.stream->sample_aspect_ratio = sar;
   muxer.stream->time_base = AVRational{1, int(timescale_)};
 
-  muxer.descriptor = create_exclusively(path_);
-  if (muxer.descriptor < 0) fail("cannot create the file", AVERROR(-muxer.descriptor));
+  muxer.descriptor = file.descriptor();
   constexpr int buffer_size = 64 << 10;
   auto* const buffer = static_cast<unsigned char*>(av_malloc(buffer_size));
   if (buffer == nullptr) fail("cannot create the file", AVERROR(ENOMEM));
@@ -188,10 +182,8 @@ void mp4_track_writer_t::finish() {
   avio_flush(muxer.io.get());
   int const write_code = muxer.io->error;
   muxer.io.reset();
-  int const close_code = ::close(std::exchange(muxer.descriptor, -1)) == 0 ? 0 : AVERROR(errno);
   if (trailer_code < 0) fail("cannot write the file index", trailer_code);
   if (write_code < 0) fail("cannot write the file", write_code);
-  if (close_code < 0) fail("cannot write the file", close_code);
 }
 
 }  // namespace vantor::outputs

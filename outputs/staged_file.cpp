@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <random>
+#include <string>
 #include <system_error>
 #include <utility>
 
@@ -16,6 +17,20 @@ namespace vantor::outputs {
 namespace {
 
 std::string errno_text(int error) { return std::error_code(error, std::generic_category()).message(); }
+
+std::filesystem::path folder_of(const std::filesystem::path& path) {
+  std::filesystem::path folder = path.parent_path();
+  return folder.empty() ? std::filesystem::path(".") : folder;
+}
+
+// Gives an unnamed file the name `name` (never an existing one). Through
+// /proc any user may; without /proc only a privileged one.
+int link_unnamed(int descriptor, const std::filesystem::path& name) noexcept {
+  std::string const self = "/proc/self/fd/" + std::to_string(descriptor);
+  if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+  if (errno == ENOENT && ::linkat(descriptor, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) return 0;
+  return -errno;
+}
 
 }  // namespace
 
@@ -33,49 +48,70 @@ int create_exclusively(const std::filesystem::path& path) noexcept {
   return descriptor >= 0 ? descriptor : -errno;
 }
 
-staged_file_t::staged_file_t(std::filesystem::path path)
-    : path_(std::move(path)), temporary_(temporary_name_of(path_)) {
-  int const descriptor = create_exclusively(temporary_);
-  if (descriptor >= 0) file_ = ::fdopen(descriptor, "wb");
-  if (file_ == nullptr) {
-    int const error = descriptor < 0 ? -descriptor : errno;
-    if (descriptor >= 0) {
-      ::close(descriptor);
-      std::error_code ignored;
-      std::filesystem::remove(temporary_, ignored);
-    }
-    throw output_error_t(path_.string() + ": cannot create the file: " + errno_text(error));
-  }
+staging_t::staging_t(std::filesystem::path path) : path_(std::move(path)) {
+  descriptor_ = ::open(folder_of(path_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (descriptor_ >= 0) return;
+  // No unnamed files here (or no folder: the named attempt says so).
+  temporary_ = staged_file_t::temporary_name_of(path_);
+  descriptor_ = create_exclusively(temporary_);
+  if (descriptor_ < 0) fail("cannot create the file", -std::exchange(descriptor_, -1));
 }
 
-staged_file_t::~staged_file_t() {
-  if (file_ != nullptr) std::fclose(file_);
-  if (!committed_) {
+staging_t::~staging_t() {
+  if (descriptor_ >= 0) ::close(descriptor_);
+  if (!committed_ && !temporary_.empty()) {
     std::error_code ignored;
     std::filesystem::remove(temporary_, ignored);
   }
 }
 
-void staged_file_t::fail(const char* what, int error) {
+void staging_t::fail(const char* what, int error) const {
   throw output_error_t(path_.string() + ": " + what + ": " + errno_text(error));
 }
 
+void staging_t::commit() {
+  // linkat cannot replace a name: the file gets a hidden one first, and the
+  // rename replaces whatever is at the final name, a link included.
+  if (temporary_.empty()) {
+    std::filesystem::path const name = staged_file_t::temporary_name_of(path_);
+    if (int const linked = link_unnamed(descriptor_, name); linked < 0) fail("cannot put the file in place", -linked);
+    temporary_ = name;
+  }
+  // A delayed write error (a network file system) shows only at close.
+  if (::close(std::exchange(descriptor_, -1)) != 0) fail("cannot write the file", errno);
+  std::error_code error;
+  std::filesystem::rename(temporary_, path_, error);
+  if (error) throw output_error_t(path_.string() + ": cannot put the file in place: " + error.message());
+  committed_ = true;
+}
+
+staged_file_t::staged_file_t(std::filesystem::path path) : staging_(std::move(path)) {
+  int const descriptor = ::dup(staging_.descriptor());
+  if (descriptor >= 0) file_ = ::fdopen(descriptor, "wb");
+  if (file_ == nullptr) {
+    int const error = errno;
+    if (descriptor >= 0) ::close(descriptor);
+    throw output_error_t(staging_.path().string() + ": cannot create the file: " + errno_text(error));
+  }
+}
+
+staged_file_t::~staged_file_t() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
 void staged_file_t::write(const void* data, size_t size) {
-  if (size != 0 && std::fwrite(data, 1, size, file_) != size) fail("cannot write the file", errno);
+  if (size != 0 && std::fwrite(data, 1, size, file_) != size) {
+    throw output_error_t(staging_.path().string() + ": cannot write the file: " + errno_text(errno));
+  }
 }
 
 void staged_file_t::commit() {
   std::FILE* const file = std::exchange(file_, nullptr);
   // A full disk often shows only when the buffered bytes are flushed.
-  if (std::fclose(file) != 0) fail("cannot write the file", errno);
-  commit_staged(temporary_, path_);
-  committed_ = true;
-}
-
-void commit_staged(const std::filesystem::path& temporary, const std::filesystem::path& path) {
-  std::error_code error;
-  std::filesystem::rename(temporary, path, error);
-  if (error) throw output_error_t(path.string() + ": cannot put the file in place: " + error.message());
+  if (std::fclose(file) != 0) {
+    throw output_error_t(staging_.path().string() + ": cannot write the file: " + errno_text(errno));
+  }
+  staging_.commit();
 }
 
 }  // namespace vantor::outputs

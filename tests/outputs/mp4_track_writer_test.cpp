@@ -139,10 +139,12 @@ std::vector<written_sample_t> three_samples(uint32_t d0, uint32_t d1, uint32_t d
 
 void write_file(const fs::path& path, const vantor::trak_t& trak, uint64_t first_dts,
                 const std::vector<written_sample_t>& samples) {
-  vantor::outputs::mp4_track_writer_t writer(path, trak, first_dts);
+  vantor::outputs::staging_t file(path);
+  vantor::outputs::mp4_track_writer_t writer(file, trak, first_dts);
   for (const written_sample_t& sample : samples)
     writer.write(make_sample(sample.jpeg, sample.duration, sample.sync));
   writer.finish();
+  file.commit();
   EXPECT_EQ(writer.count(), samples.size());
 }
 
@@ -238,26 +240,41 @@ TEST_F(mp4_track_writer, coarse_timescale_is_rescaled) {
 TEST_F(mp4_track_writer, failures_name_the_file) {
   fs::path const missing = work_ / "no-such-folder" / "out.mp4";
   try {
-    vantor::outputs::mp4_track_writer_t writer(missing, jpeg_trak(12800, std::nullopt), 0);
+    vantor::outputs::staging_t file(missing);
     ADD_FAILURE() << "a file in a missing folder was opened";
   } catch (const vantor::outputs::output_error_t& error) {
     EXPECT_EQ(std::string(error.what()),
               missing.string() + ": cannot create the file: No such file or directory");
   }
-  EXPECT_THROW(vantor::outputs::mp4_track_writer_t(work_ / "t.mp4", jpeg_trak(0, std::nullopt), 0),
-               vantor::outputs::output_error_t);
+  {
+    vantor::outputs::staging_t file(work_ / "t.mp4");
+    try {
+      vantor::outputs::mp4_track_writer_t(file, jpeg_trak(0, std::nullopt), 0);
+      ADD_FAILURE() << "a track of timescale 0 was described";
+    } catch (const vantor::outputs::output_error_t& error) {
+      EXPECT_EQ(std::string(error.what()).rfind((work_ / "t.mp4").string() + ": cannot describe the track: ", 0), 0u)
+          << error.what();
+    }
+  }
+  EXPECT_FALSE(fs::exists(work_ / "t.mp4"));
 
   auto const sample = three_samples(512, 512, 512);
   {
-    vantor::outputs::mp4_track_writer_t writer(work_ / "finished.mp4", jpeg_trak(12800, std::nullopt), 0);
+    vantor::outputs::staging_t file(work_ / "finished.mp4");
+    vantor::outputs::mp4_track_writer_t writer(file, jpeg_trak(12800, std::nullopt), 0);
     writer.write(make_sample(sample[0].jpeg, 512, true));
     writer.finish();
+    file.commit();
     EXPECT_THROW(writer.write(make_sample(sample[1].jpeg, 512, true)), vantor::outputs::output_error_t);
   }
-  // Left without finish(): the file has its samples but no index.
+  // Put in place without finish(): the file has its samples but no index.
   {
-    vantor::outputs::mp4_track_writer_t writer(work_ / "unfinished.mp4", jpeg_trak(12800, std::nullopt), 0);
-    writer.write(make_sample(sample[0].jpeg, 512, true));
+    vantor::outputs::staging_t file(work_ / "unfinished.mp4");
+    {
+      vantor::outputs::mp4_track_writer_t writer(file, jpeg_trak(12800, std::nullopt), 0);
+      writer.write(make_sample(sample[0].jpeg, 512, true));
+    }
+    file.commit();
   }
   EXPECT_TRUE(fs::exists(work_ / "unfinished.mp4"));
   EXPECT_NE(run("ffprobe", "unfinished.mp4").status, 0);

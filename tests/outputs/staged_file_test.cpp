@@ -1,12 +1,15 @@
 #include "outputs/staged_file.hpp"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "support/tool_runner.hpp"
 
@@ -42,6 +45,50 @@ TEST(staged_file, a_planted_link_never_receives_the_bytes) {
   EXPECT_EQ(read_file(victim), "precious");
   for (const auto& entry : fs::directory_iterator(scratch.path()))
     EXPECT_EQ(entry.path().filename().string().find(".partial-"), std::string::npos) << entry.path();
+}
+
+std::vector<std::string> names_in(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  return names;
+}
+
+// A file being written has no name where the file system allows unnamed
+// files, so a run killed outright leaves nothing in the folder; elsewhere
+// one hidden temporary name, which a run that ends normally removes.
+TEST(staged_file, a_run_killed_while_writing_leaves_no_name_behind) {
+  vantor::testing::scratch_folder_t scratch{"vantor_unnamed"};
+  int const probe = ::open(scratch.path().c_str(), O_TMPFILE | O_WRONLY, 0600);
+  bool const unnamed = probe >= 0;
+  if (probe >= 0) ::close(probe);
+  fs::path const final_name = scratch.path() / "index.vtt";
+  {
+    staged_file_t file(final_name);
+    file.write("WEBVTT\n", 7);
+    std::vector<std::string> const names = names_in(scratch.path());
+    if (unnamed) {
+      EXPECT_TRUE(names.empty()) << names.front();
+    } else {
+      ASSERT_EQ(names.size(), 1u);
+      EXPECT_EQ(names[0].rfind(".index.vtt.partial-", 0), 0u) << names[0];
+    }
+  }
+  EXPECT_TRUE(names_in(scratch.path()).empty());
+
+  pid_t const child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto* const file = new staged_file_t(final_name);  // never destroyed: the process dies first
+    file->write("WEBVTT\n", 7);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  if (unnamed) {
+    EXPECT_TRUE(names_in(scratch.path()).empty());
+  }
+  EXPECT_FALSE(fs::exists(final_name));
 }
 
 }  // namespace
