@@ -113,13 +113,20 @@ class chunk_runner_t {
     }
   }
 
+  // A chunk's samples, and the fault that ended them, if one did.
+  struct chunk_read_t {
+    std::unique_ptr<part_samples_t> samples;
+    std::optional<vantor::exception> fault;
+  };
+
   // The chunks read in the stream's order: a fault in the file ends the
   // chunk it lies in, as it would end one stream, and the file reads on
-  // forward.
-  std::unique_ptr<part_samples_t> read_chunk(size_t chunk, stages::chunk_span_t& span) {
+  // forward. The fault is taken in the chunk's turn: the next chunk's
+  // reading may find one of its own.
+  chunk_read_t read_chunk(size_t chunk, stages::chunk_span_t& span) {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return stopping_ || reading_ == chunk; });
-    if (stopping_) return nullptr;
+    if (stopping_) return {};
     lock.unlock();
     struct turn_t {
       chunk_runner_t& runner;
@@ -140,16 +147,14 @@ class chunk_runner_t {
     auto samples = std::make_unique<part_samples_t>(file_.trak(), file_.first_dts());
     stages::chunk_samples_t part(file_, end, chunk == 0, span);
     while (std::optional<full_sample_t> sample = part.read_sample()) samples->add(std::move(sample));
-    return samples;
+    return chunk_read_t{std::move(samples), file_.fault()->error};
   }
 
   void decode_chunk(size_t chunk) {
     stages::chunk_span_t span;
-    std::unique_ptr<part_samples_t> samples = read_chunk(chunk, span);
-    if (!samples) return;
-    // Kept now: the file reads on for later chunks.
-    std::optional<vantor::exception> const fault = file_.fault()->error;
-    std::unique_ptr<video::frame_source_t> pictures = chain_.decoder(std::move(samples));
+    chunk_read_t read = read_chunk(chunk, span);
+    if (!read.samples) return;
+    std::unique_ptr<video::frame_source_t> pictures = chain_.decoder(std::move(read.samples));
     pictures = std::make_unique<stages::chunk_window_t>(std::move(pictures), span);
     pictures = std::make_unique<stages::presentation_window_t>(std::move(pictures), file_.presentation_start());
     std::unique_ptr<sample_source_t> encoded = chain_.encoder(chain_.stages(std::move(pictures)));
@@ -162,7 +167,7 @@ class chunk_runner_t {
       dts += duration;
       changed_.notify_all();
     }
-    if (fault) throw *fault;
+    if (read.fault) throw *read.fault;
   }
 
   sources::file_sample_source_t& file_;
