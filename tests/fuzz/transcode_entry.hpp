@@ -15,6 +15,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -110,12 +111,18 @@ class transcode_fixture_t {
     std::string const max_pixels = service_max_pixels_text();
     std::string const width = std::to_string(transcode_width) + "x";
     std::string const folder = folder_.string();
-    const char* const argv[] = {"vantor-transcode", input_.c_str(), "--every",   "1s",
-                                "--size",           width.c_str(),  "--max-pixels", max_pixels.c_str(),
-                                "--timeout",        "5s",           "-o",        folder.c_str()};
-    options_ = tools::parse_tool_options(static_cast<int>(std::size(argv)), argv);
+    // Pictures chosen (seeks, fresh decoders), then every picture in parts
+    // decoded at once from one shared file.
+    const char* const choosing[] = {"vantor-transcode", input_.c_str(), "--every",   "1s",
+                                    "--size",           width.c_str(),  "--max-pixels", max_pixels.c_str(),
+                                    "--timeout",        "5s",           "-o",        folder.c_str()};
+    const char* const every[] = {"vantor-transcode", input_.c_str(), "--threads", "2",
+                                 "--size",           width.c_str(),  "--max-pixels", max_pixels.c_str(),
+                                 "--timeout",        "5s",           "-o",        folder.c_str()};
+    options_ = {tools::parse_tool_options(static_cast<int>(std::size(choosing)), choosing),
+                 tools::parse_tool_options(static_cast<int>(std::size(every)), every)};
     // As main() does before anything is opened.
-    tools::bound_libav_allocations(options_);
+    tools::bound_libav_allocations(options_[0]);
     // Loaded once, up front, so that their coverage is known from the start.
     (void)modules_.avc_decoder();
     (void)modules_.hvc_decoder();
@@ -130,16 +137,22 @@ class transcode_fixture_t {
   transcode_fixture_t& operator=(const transcode_fixture_t&) = delete;
 
   void run(const uint8_t* data, size_t size) {
-    for (const auto& entry : std::filesystem::directory_iterator(folder_)) std::filesystem::remove_all(entry.path());
     require(file_.write(data, size) == input_, "the input moved");
+    for (const tools::tool_options_t& options : options_) run_job(options);
+  }
 
+  const std::filesystem::path& folder() const noexcept { return folder_; }
+
+ private:
+  void run_job(const tools::tool_options_t& options) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder_)) std::filesystem::remove_all(entry.path());
     tools::transcode_job_t job;
     job.input = input_;
-    job.options = options_;
-    job.decode_threads = options_.threads.value_or(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+    job.options = options;
+    job.decode_threads = options.threads.value_or(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
     // Every line is composed, then dropped.
     size_t logged = 0;
-    log_context_t log(options_.log_level, [&logged](vantor_log_level_t, std::string_view text) {
+    log_context_t log(options.log_level, [&logged](vantor_log_level_t, std::string_view text) {
       logged += text.size();
     });
     uint64_t written = 0;
@@ -154,13 +167,10 @@ class transcode_fixture_t {
     check_pictures(folder_, written);
   }
 
-  const std::filesystem::path& folder() const noexcept { return folder_; }
-
- private:
   memory_file_t file_;
   std::filesystem::path folder_;
   std::string input_;
-  tools::tool_options_t options_;
+  std::array<tools::tool_options_t, 2> options_;
   tools::plugin_set_t modules_;
 };
 
