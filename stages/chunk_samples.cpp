@@ -41,4 +41,11 @@ std::optional<full_sample_t> chunk_samples_t::next() {
   return sample;
 }
 
+std::optional<full_sample_t> read_ahead_samples_t::read_sample() {
+  if (samples_.empty()) return std::nullopt;
+  std::optional<full_sample_t> sample = std::exchange(samples_.front(), std::nullopt);
+  samples_.pop_front();
+  return sample;
+}
+
 }  // namespace vantor::stages

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <optional>
+#include <utility>
 
 #include "sources/file_sample_source.hpp"
 #include "stages/chunk_window.hpp"
@@ -32,6 +34,24 @@ class chunk_samples_t final : public sample_source_t {
   uint64_t last_pts_ = 0;
   std::optional<full_sample_t> held_;
   bool ended_ = false;
+};
+
+// A part's samples, read whole from the file the parts share before its
+// decoder starts, and handed to the decoder in order.
+class read_ahead_samples_t final : public sample_source_t {
+ public:
+  read_ahead_samples_t(const trak_t& trak, uint64_t first_dts) : trak_(trak), first_dts_(first_dts) {}
+
+  const trak_t& trak() const override { return trak_; }
+  uint64_t first_dts() const override { return first_dts_; }
+  std::optional<full_sample_t> read_sample() override;
+
+  void add(std::optional<full_sample_t> sample) { samples_.push_back(std::move(sample)); }
+
+ private:
+  const trak_t& trak_;
+  uint64_t const first_dts_;
+  std::deque<std::optional<full_sample_t>> samples_;  // optional: GCC 12 misreads a move out of the deque
 };
 
 }  // namespace vantor::stages

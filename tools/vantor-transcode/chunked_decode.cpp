@@ -23,28 +23,6 @@ struct chunk_result_t {
   std::exception_ptr failure;
 };
 
-// One part's samples, read from the shared file before its decoder starts.
-class part_samples_t final : public sample_source_t {
- public:
-  part_samples_t(const trak_t& trak, uint64_t first_dts) : trak_(trak), first_dts_(first_dts) {}
-
-  const trak_t& trak() const override { return trak_; }
-  uint64_t first_dts() const override { return first_dts_; }
-  std::optional<full_sample_t> read_sample() override {
-    if (samples_.empty()) return std::nullopt;
-    std::optional<full_sample_t> sample = std::exchange(samples_.front(), std::nullopt);
-    samples_.pop_front();
-    return sample;
-  }
-
-  void add(std::optional<full_sample_t> sample) { samples_.push_back(std::move(sample)); }
-
- private:
-  const trak_t& trak_;
-  uint64_t const first_dts_;
-  std::deque<std::optional<full_sample_t>> samples_;  // optional: GCC 12 misreads a move out of the deque
-};
-
 class chunk_runner_t {
  public:
   chunk_runner_t(sources::file_sample_source_t& file, const std::string& path, const std::vector<uint64_t>& starts,
@@ -115,7 +93,7 @@ class chunk_runner_t {
 
   // A chunk's samples, and the fault that ended them, if one did.
   struct chunk_read_t {
-    std::unique_ptr<part_samples_t> samples;
+    std::unique_ptr<stages::read_ahead_samples_t> samples;
     std::optional<vantor::exception> fault;
   };
 
@@ -144,7 +122,7 @@ class chunk_runner_t {
                               "file_sample_source: " + path_ + ": cannot seek to the sync sample at " +
                                   std::to_string(starts_[chunk]) + " ticks");
     }
-    auto samples = std::make_unique<part_samples_t>(file_.trak(), file_.first_dts());
+    auto samples = std::make_unique<stages::read_ahead_samples_t>(file_.trak(), file_.first_dts());
     stages::chunk_samples_t part(file_, end, chunk == 0, span);
     while (std::optional<full_sample_t> sample = part.read_sample()) samples->add(std::move(sample));
     return chunk_read_t{std::move(samples), file_.fault()->error};
