@@ -80,12 +80,12 @@ run_target() {
     -max_total_time="$FUZZ_SECONDS" -artifact_prefix="$artifacts" \
     "$FUZZ_BUILD/corpus/$target" "$FUZZ_BUILD/seeds/$target" > "$log" 2>&1 || status=$?
   local runs
-  runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo "?")
+  runs=$(grep -a -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo "?")
   if ((status == 0)); then
     echo "fuzz: $target: $runs executions in $((SECONDS - start)) s, no finding"
   else
     echo "fuzz: $target: FINDING after $((SECONDS - start)) s (exit $status); see $log and $artifacts" >&2
-    grep -E '^(==[0-9]+==ERROR|SUMMARY|.*runtime error|.*fuzz finding|.*terminate called)' "$log" | head -5 >&2 || true
+    grep -a -E '^(==[0-9]+==ERROR|SUMMARY|.*runtime error|.*fuzz finding|.*terminate called)' "$log" | head -5 >&2 || true
   fi
   return "$status"
 }
