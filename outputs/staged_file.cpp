@@ -18,6 +18,10 @@ namespace {
 
 std::string errno_text(int error) { return std::error_code(error, std::generic_category()).message(); }
 
+[[noreturn]] void fail_at(const std::filesystem::path& path, const char* what, int error) {
+  throw output_error_t(path.string() + ": " + what + ": " + errno_text(error));
+}
+
 std::filesystem::path folder_of(const std::filesystem::path& path) {
   std::filesystem::path folder = path.parent_path();
   return folder.empty() ? std::filesystem::path(".") : folder;
@@ -54,7 +58,7 @@ staging_t::staging_t(std::filesystem::path path) : path_(std::move(path)) {
   // No unnamed files here (or no folder: the named attempt says so).
   temporary_ = staged_file_t::temporary_name_of(path_);
   descriptor_ = create_exclusively(temporary_);
-  if (descriptor_ < 0) fail("cannot create the file", -std::exchange(descriptor_, -1));
+  if (descriptor_ < 0) fail_at(path_, "cannot create the file", -std::exchange(descriptor_, -1));
 }
 
 staging_t::~staging_t() {
@@ -65,20 +69,18 @@ staging_t::~staging_t() {
   }
 }
 
-void staging_t::fail(const char* what, int error) const {
-  throw output_error_t(path_.string() + ": " + what + ": " + errno_text(error));
-}
-
 void staging_t::commit() {
   // linkat cannot replace a name: the file gets a hidden one first, and the
   // rename replaces whatever is at the final name, a link included.
   if (temporary_.empty()) {
     std::filesystem::path const name = staged_file_t::temporary_name_of(path_);
-    if (int const linked = link_unnamed(descriptor_, name); linked < 0) fail("cannot put the file in place", -linked);
+    if (int const linked = link_unnamed(descriptor_, name); linked < 0) {
+      fail_at(path_, "cannot put the file in place", -linked);
+    }
     temporary_ = name;
   }
   // A delayed write error (a network file system) shows only at close.
-  if (::close(std::exchange(descriptor_, -1)) != 0) fail("cannot write the file", errno);
+  if (::close(std::exchange(descriptor_, -1)) != 0) fail_at(path_, "cannot write the file", errno);
   std::error_code error;
   std::filesystem::rename(temporary_, path_, error);
   if (error) throw output_error_t(path_.string() + ": cannot put the file in place: " + error.message());
@@ -91,7 +93,7 @@ staged_file_t::staged_file_t(std::filesystem::path path) : staging_(std::move(pa
   if (file_ == nullptr) {
     int const error = errno;
     if (descriptor >= 0) ::close(descriptor);
-    throw output_error_t(staging_.path().string() + ": cannot create the file: " + errno_text(error));
+    fail_at(staging_.path(), "cannot create the file", error);
   }
 }
 
@@ -100,17 +102,13 @@ staged_file_t::~staged_file_t() {
 }
 
 void staged_file_t::write(const void* data, size_t size) {
-  if (size != 0 && std::fwrite(data, 1, size, file_) != size) {
-    throw output_error_t(staging_.path().string() + ": cannot write the file: " + errno_text(errno));
-  }
+  if (size != 0 && std::fwrite(data, 1, size, file_) != size) fail_at(staging_.path(), "cannot write the file", errno);
 }
 
 void staged_file_t::commit() {
   std::FILE* const file = std::exchange(file_, nullptr);
   // A full disk often shows only when the buffered bytes are flushed.
-  if (std::fclose(file) != 0) {
-    throw output_error_t(staging_.path().string() + ": cannot write the file: " + errno_text(errno));
-  }
+  if (std::fclose(file) != 0) fail_at(staging_.path(), "cannot write the file", errno);
   staging_.commit();
 }
 

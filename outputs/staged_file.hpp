@@ -31,8 +31,6 @@ class staging_t {
   void commit();
 
  private:
-  [[noreturn]] void fail(const char* what, int error) const;
-
   std::filesystem::path const path_;
   std::filesystem::path temporary_;  // empty while the file has no name
   int descriptor_ = -1;
